@@ -1,0 +1,33 @@
+#pragma once
+// The JSON layer of the whole system: one strict parser and one compact printer.
+//
+// Values are nlohmann::json trees whose objects are std::map, so members are kept in ascending
+// byte order of their keys. Numbers: non-negative integers that fit are unsigned 64-bit,
+// negative ones that fit are signed 64-bit, everything else (also "-0") is a double.
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kuv {
+
+using Json = nlohmann::json;
+
+// Parses exactly one JSON value surrounded only by space, tab, LF or CR. Fails (nullopt) on any
+// syntax error, a leading byte-order mark, more than 127 nested containers, a float out of the
+// double range, a lone surrogate escape or invalid UTF-8. The last of duplicate keys wins.
+// Never recurses on the input's depth.
+std::optional<Json> parse_json(std::string_view text);
+
+// The single compact printer: no white space, members in key order, escapes \" \\ \b \f \n \r \t,
+// other bytes below 0x20 as \u00xx, everything else raw; floats as shortest round-trip digits
+// ("100.0", "0.00001", "1e16", "1.5e-7"). Appends to `out`.
+void write_json(std::string& out, const Json& value);
+std::string to_json_text(const Json& value);
+
+// Prints a double the way the JSON printer does (exposed for the price verdict, which parses
+// the printed text of JSON numbers).
+void write_json_float(std::string& out, double value);
+
+}  // namespace kuv

@@ -1,0 +1,14 @@
+#pragma once
+// Recursive-descent parser: query text to syntax tree, or one error message.
+#include "cypher/ast.hpp"
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace kuv::cypher {
+
+// Returns the Query, or the message string of the first failure.
+std::variant<Query, std::string> parse(std::string_view query);
+
+}  // namespace kuv::cypher

@@ -1,0 +1,1 @@
+// Placeholder so the library configures; replaced by the price evidence and verdict.
