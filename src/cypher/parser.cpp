@@ -1,0 +1,510 @@
+#include "cypher/parser.hpp"
+
+#include "core/debug_text.hpp"
+#include "cypher/lexer.hpp"
+
+#include <re2/re2.h>
+#include <unicode/uniset.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
+namespace kuv::cypher {
+namespace {
+
+using Kind = Token::Kind;
+
+struct ParseFailure {
+    std::string message;
+};
+
+[[noreturn]] void fail(std::string message) { throw ParseFailure{std::move(message)}; }
+
+// ---- Unicode-aware \d \w \s -------------------------------------------------------------------
+
+// RE2's \d \w \s are ASCII only; queries expect the Unicode meaning (decimal digits, the Unicode
+// word characters, White_Space). Each is written out as explicit code point ranges.
+struct PerlClass {
+    std::string ranges;          // the class body without brackets
+    std::string negated_ranges;  // the complement (surrogates excluded), for use inside [...]
+};
+
+std::string render_ranges(const icu::UnicodeSet& set) {
+    std::string out;
+    std::array<char, 32> buffer{};
+    for (int32_t i = 0; i < set.getRangeCount(); ++i) {
+        const auto start = unsigned(set.getRangeStart(i));
+        const auto end = unsigned(set.getRangeEnd(i));
+        const int n = start == end ? std::snprintf(buffer.data(), buffer.size(), "\\x{%x}", start)
+                                   : std::snprintf(buffer.data(), buffer.size(), "\\x{%x}-\\x{%x}", start, end);
+        out.append(buffer.data(), std::size_t(n));
+    }
+    return out;
+}
+
+PerlClass make_perl_class(const char* icu_pattern) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeSet set(icu::UnicodeString(icu_pattern, -1, US_INV), status);
+    if (U_FAILURE(status)) throw std::runtime_error("bad built-in Unicode set");
+    icu::UnicodeSet complement(set);
+    complement.complement().remove(0xD800, 0xDFFF);
+    return PerlClass{render_ranges(set), render_ranges(complement)};
+}
+
+const PerlClass* perl_class(char lower_letter) {
+    static const PerlClass digit = make_perl_class("[:Nd:]");
+    static const PerlClass word = make_perl_class("[[:Alphabetic:][:M:][:Nd:][:Pc:][:Join_Control:]]");
+    static const PerlClass space = make_perl_class("[:White_Space:]");
+    switch (lower_letter) {
+        case 'd': return &digit;
+        case 'w': return &word;
+        case 's': return &space;
+        default: return nullptr;
+    }
+}
+
+void append_perl_class(std::string& out, const PerlClass& cls, bool negated, bool in_class) {
+    if (in_class) {
+        out += negated ? cls.negated_ranges : cls.ranges;
+    } else {
+        out += negated ? "[^" : "[";
+        out += cls.ranges;
+        out += ']';
+    }
+}
+
+// Copies `pattern`, replacing \d \w \s \D \W \S (outside \Q...\E) by their Unicode classes.
+// Only called on patterns RE2 has already accepted, so the structure is well formed.
+std::string with_unicode_classes(std::string_view pattern) {
+    std::string out;
+    bool in_class = false;
+    std::size_t i = 0;
+    const auto copy_through = [&](std::string_view terminator) {
+        const auto end = pattern.find(terminator, i);
+        const auto stop = end == std::string_view::npos ? pattern.size() : end + terminator.size();
+        out.append(pattern.substr(i, stop - i));
+        i = stop;
+    };
+    while (i < pattern.size()) {
+        const char c = pattern[i];
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (c == '\\' && next == 'Q' && !in_class) {
+            copy_through("\\E");
+        } else if (c == '\\' && next != '\0') {
+            const char lower = char(next | 0x20);
+            if (const PerlClass* cls = perl_class(lower); cls != nullptr && (next == lower || next == lower - 0x20)) {
+                append_perl_class(out, *cls, next != lower, in_class);
+            } else {
+                out.append(pattern.substr(i, 2));
+            }
+            i += 2;
+        } else if (in_class && c == '[' && next == ':') {
+            copy_through(":]");
+        } else if (!in_class && c == '[') {
+            in_class = true;
+            out += c;
+            ++i;
+            if (i < pattern.size() && pattern[i] == '^') out += pattern[i++];
+            if (i < pattern.size() && pattern[i] == ']') out += pattern[i++];
+        } else {
+            if (c == ']') in_class = false;
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Compiles a =~ pattern. The user's own text is compiled first so that an error description
+// quotes what was written rather than the expanded classes.
+std::shared_ptr<const re2::RE2> compile_regex(const std::string& pattern) {
+    RE2::Options options;
+    options.set_log_errors(false);
+    options.set_encoding(RE2::Options::EncodingUTF8);
+    const RE2 as_written(pattern, options);
+    if (!as_written.ok()) fail("invalid regex in =~ : " + as_written.error());
+    auto compiled = std::make_shared<const RE2>(with_unicode_classes(pattern), options);
+    if (!compiled->ok()) fail("invalid regex in =~ : " + compiled->error());
+    return compiled;
+}
+
+// ---- Parser -----------------------------------------------------------------------------------
+
+bool is_keyword(const Token* token, std::string_view keyword) {
+    if (token == nullptr || token->kind != Kind::Ident || token->text.size() != keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+        char c = token->text[i];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != keyword[i]) return false;
+    }
+    return true;
+}
+
+std::optional<bool> boolean_spelling(const Token& token) {
+    if (token.kind != Kind::Ident) return std::nullopt;
+    const std::string& t = token.text;
+    if (t == "true" || t == "True" || t == "TRUE") return true;
+    if (t == "false" || t == "False" || t == "FALSE") return false;
+    return std::nullopt;
+}
+
+std::string debug_literal(const Literal& literal) {
+    struct Printer {
+        std::string operator()(std::int64_t v) const { return "Int(" + std::to_string(v) + ")"; }
+        std::string operator()(double v) const { return "Float(" + debug_f64(v) + ")"; }
+        std::string operator()(const std::string& v) const { return "Str(" + debug_str(v) + ")"; }
+        std::string operator()(bool v) const { return v ? "Bool(true)" : "Bool(false)"; }
+    };
+    return std::visit(Printer{}, literal.value);
+}
+
+std::optional<AggFunc> aggregate_named(const Token& name) {
+    static constexpr std::pair<std::string_view, AggFunc> kAggregates[] = {
+        {"count", AggFunc::Count}, {"min", AggFunc::Min}, {"max", AggFunc::Max},
+        {"sum", AggFunc::Sum},     {"avg", AggFunc::Avg},
+    };
+    for (const auto& [keyword, func] : kAggregates) {
+        if (is_keyword(&name, keyword)) return func;
+    }
+    return std::nullopt;
+}
+
+// An expression with the height of its tree, kept while parsing to enforce the nesting cap.
+struct Sub {
+    Expr expr;
+    std::size_t height = 1;
+};
+
+void check_nesting(std::size_t level) {
+    if (level > kMaxQueryNesting) fail(std::string(kNestedTooDeeply));
+}
+
+Sub leaf(Expr expr) { return Sub{std::move(expr), 1}; }
+
+Sub unary(Sub operand, auto make) {
+    const std::size_t height = operand.height + 1;
+    check_nesting(height);
+    return Sub{Expr{make(std::make_unique<Expr>(std::move(operand.expr)))}, height};
+}
+
+Sub binary(BinOp op, Sub left, Sub right) {
+    const std::size_t height = std::max(left.height, right.height) + 1;
+    check_nesting(height);
+    auto node = BinExpr{op, std::make_unique<Expr>(std::move(left.expr)), std::make_unique<Expr>(std::move(right.expr))};
+    return Sub{Expr{std::move(node)}, height};
+}
+
+class Parser {
+public:
+    explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+    Query query() {
+        if (!is_keyword(peek(), "match")) fail("query must start with MATCH");
+        ++pos_;
+        Query q;
+        q.pattern = pattern();
+        if (accept_keyword("where")) q.where_expr = expr().expr;
+        if (!accept_keyword("return")) fail("expected RETURN");
+        q.distinct = accept_keyword("distinct");
+        q.returns.push_back(return_item());
+        while (accept(Kind::Comma)) q.returns.push_back(return_item());
+        if (accept_keyword("order")) {
+            if (!accept_keyword("by")) fail("expected BY after ORDER");
+            q.order_by.push_back(order_item());
+            while (accept(Kind::Comma)) q.order_by.push_back(order_item());
+        }
+        if (accept_keyword("skip")) q.skip = uint("SKIP");
+        if (accept_keyword("limit")) q.limit = uint("LIMIT");
+        return q;
+    }
+
+private:
+    // Counts open parentheses and NOTs so that recursion stops before the stack runs out.
+    class NestingGuard {
+    public:
+        explicit NestingGuard(std::size_t& depth) : depth_(depth) { check_nesting(++depth_); }
+        ~NestingGuard() { --depth_; }
+        NestingGuard(const NestingGuard&) = delete;
+        NestingGuard& operator=(const NestingGuard&) = delete;
+
+    private:
+        std::size_t& depth_;
+    };
+
+    const Token* peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
+
+    const Token* next() {
+        const Token* token = peek();
+        ++pos_;
+        return token;
+    }
+
+    bool peek_is(Kind kind) const { return peek() != nullptr && peek()->kind == kind; }
+
+    bool accept(Kind kind) {
+        if (!peek_is(kind)) return false;
+        ++pos_;
+        return true;
+    }
+
+    bool accept_keyword(std::string_view keyword) {
+        if (!is_keyword(peek(), keyword)) return false;
+        ++pos_;
+        return true;
+    }
+
+    void expect(Kind kind) {
+        const Token* token = next();
+        if (token == nullptr || token->kind != kind) {
+            fail("expected " + debug_token(Token{kind, {}, 0, 0}) + ", got " + debug_optional_token(token));
+        }
+    }
+
+    std::string ident() {
+        const Token* token = next();
+        if (token == nullptr || token->kind != Kind::Ident) fail("expected identifier, got " + debug_optional_token(token));
+        return token->text;
+    }
+
+    std::uint64_t uint(std::string_view clause) {
+        const Token* token = next();
+        if (token == nullptr || token->kind != Kind::Int) {
+            fail(std::string(clause) + " expects a non-negative integer, got " + debug_optional_token(token));
+        }
+        return std::uint64_t(token->int_value);
+    }
+
+    Literal literal() {
+        const Token* token = next();
+        if (token == nullptr) fail("expected a literal value, got None");
+        switch (token->kind) {
+            case Kind::Int: return Literal{token->int_value};
+            case Kind::Float: return Literal{token->float_value};
+            case Kind::Str: return Literal{token->text};
+            case Kind::Dash: return negative_number();
+            case Kind::Ident:
+                if (const auto b = boolean_spelling(*token)) return Literal{*b};
+                fail("expected a literal value, got identifier " + debug_str(token->text));
+            default: fail("expected a literal value, got " + debug_optional_token(token));
+        }
+    }
+
+    Literal negative_number() {
+        const Token* token = next();
+        if (token != nullptr && token->kind == Kind::Int) return Literal{-token->int_value};
+        if (token != nullptr && token->kind == Kind::Float) return Literal{-token->float_value};
+        fail("expected number after '-', got " + debug_optional_token(token));
+    }
+
+    std::vector<Literal> list_literal() {
+        expect(Kind::LBracket);
+        std::vector<Literal> list;
+        if (accept(Kind::RBracket)) return list;
+        list.push_back(literal());
+        while (accept(Kind::Comma)) list.push_back(literal());
+        expect(Kind::RBracket);
+        return list;
+    }
+
+    std::string str_operand() {
+        Literal lit = literal();
+        if (auto* text = std::get_if<std::string>(&lit.value)) return std::move(*text);
+        fail("expected a string operand, got " + debug_literal(lit));
+    }
+
+    Pattern pattern() {
+        Pattern p;
+        p.nodes.push_back(node_pat());
+        while (peek_is(Kind::Dash) || peek_is(Kind::ArrowLeft)) {
+            p.rels.push_back(rel_pat());
+            p.nodes.push_back(node_pat());
+        }
+        return p;
+    }
+
+    NodePat node_pat() {
+        expect(Kind::LParen);
+        NodePat node;
+        if (peek_is(Kind::Ident)) node.var = next()->text;
+        if (accept(Kind::Colon)) {
+            const std::string label = ident();
+            const auto kind = core::node_kind_from_label(label);
+            if (!kind) fail("unknown node label :" + label);
+            node.labels.push_back(*kind);
+        }
+        if (accept(Kind::LBrace)) {
+            do {
+                std::string key = ident();
+                expect(Kind::Colon);
+                node.props.emplace_back(std::move(key), literal());
+            } while (accept(Kind::Comma));
+            expect(Kind::RBrace);
+        }
+        expect(Kind::RParen);
+        return node;
+    }
+
+    RelPat rel_pat() {
+        RelPat rel;
+        rel.direction = next()->kind == Kind::Dash ? Direction::Outgoing : Direction::Incoming;
+        if (accept(Kind::LBracket)) {
+            if (accept(Kind::Colon)) {
+                do {
+                    const std::string name = ident();
+                    const auto type = core::rel_type_from_label(name);
+                    if (!type) fail("unknown rel type :" + name);
+                    rel.types.push_back(*type);
+                } while (accept(Kind::Pipe));
+            }
+            expect(Kind::RBracket);
+        }
+        const Kind terminator = rel.direction == Direction::Outgoing ? Kind::ArrowRight : Kind::Dash;
+        const Token* token = next();
+        if (token == nullptr || token->kind != terminator) {
+            fail("malformed relationship terminator: " + debug_optional_token(token));
+        }
+        return rel;
+    }
+
+    ReturnItem return_item() {
+        const Token* name = next();
+        if (name == nullptr || name->kind != Kind::Ident) fail("expected identifier, got " + debug_optional_token(name));
+        ReturnItem item;
+        const auto agg = aggregate_named(*name);
+        if (agg && accept(Kind::LParen)) {
+            item.agg = agg;
+            if (*agg == AggFunc::Count && accept(Kind::Star)) {
+                item.star = true;
+            } else {
+                item.var = ident();
+                if (accept(Kind::Dot)) item.prop = ident();
+            }
+            expect(Kind::RParen);
+        } else {
+            item.var = name->text;
+            if (accept(Kind::Dot)) item.prop = ident();
+        }
+        if (accept_keyword("as")) item.alias = ident();
+        return item;
+    }
+
+    OrderItem order_item() {
+        OrderItem item;
+        item.var = ident();
+        if (accept(Kind::Dot)) item.prop = ident();
+        if (!accept_keyword("asc")) item.desc = accept_keyword("desc");
+        return item;
+    }
+
+    Sub expr() {
+        Sub left = and_expr();
+        while (accept_keyword("or")) left = binary(BinOp::Or, std::move(left), and_expr());
+        return left;
+    }
+
+    Sub and_expr() {
+        Sub left = not_expr();
+        while (accept_keyword("and")) left = binary(BinOp::And, std::move(left), not_expr());
+        return left;
+    }
+
+    Sub not_expr() {
+        if (!accept_keyword("not")) return cmp_expr();
+        const NestingGuard guard(depth_);
+        return unary(not_expr(), [](ExprPtr operand) { return NotExpr{std::move(operand)}; });
+    }
+
+    Sub cmp_expr() {
+        Sub operand = primary();
+        const Token* token = peek();
+        if (token == nullptr) return operand;
+        if (const auto op = comparison_op(token->kind)) {
+            ++pos_;
+            return binary(*op, std::move(operand), primary());
+        }
+        if (token->kind == Kind::RegexMatch) {
+            ++pos_;
+            auto regex = compile_regex(str_operand());
+            return unary(std::move(operand), [&](ExprPtr e) { return RegexExpr{std::move(e), std::move(regex)}; });
+        }
+        if (accept_keyword("is")) {
+            const bool want_null = !accept_keyword("not");
+            if (!accept_keyword("null")) fail("expected NULL after IS [NOT]");
+            return unary(std::move(operand), [&](ExprPtr e) { return IsNullExpr{std::move(e), want_null}; });
+        }
+        if (accept_keyword("in")) {
+            auto list = list_literal();
+            return unary(std::move(operand), [&](ExprPtr e) { return InExpr{std::move(e), std::move(list)}; });
+        }
+        if (accept_keyword("starts")) return string_op(std::move(operand), StrOpKind::StartsWith, "STARTS");
+        if (accept_keyword("ends")) return string_op(std::move(operand), StrOpKind::EndsWith, "ENDS");
+        if (accept_keyword("contains")) return string_op(std::move(operand), StrOpKind::Contains, "");
+        return operand;
+    }
+
+    // STARTS WITH, ENDS WITH (keyword_before_with names the first word) and CONTAINS (empty).
+    Sub string_op(Sub operand, StrOpKind kind, std::string_view keyword_before_with) {
+        if (!keyword_before_with.empty() && !accept_keyword("with")) {
+            fail("expected WITH after " + std::string(keyword_before_with));
+        }
+        std::string needle = str_operand();
+        return unary(std::move(operand), [&](ExprPtr e) { return StrOpExpr{std::move(e), kind, std::move(needle)}; });
+    }
+
+    static std::optional<BinOp> comparison_op(Kind kind) {
+        switch (kind) {
+            case Kind::Eq: return BinOp::Eq;
+            case Kind::Ne: return BinOp::Ne;
+            case Kind::Lt: return BinOp::Lt;
+            case Kind::Le: return BinOp::Le;
+            case Kind::Gt: return BinOp::Gt;
+            case Kind::Ge: return BinOp::Ge;
+            default: return std::nullopt;
+        }
+    }
+
+    Sub primary() {
+        const Token* token = next();
+        if (token == nullptr) fail("unexpected token in expression: None");
+        switch (token->kind) {
+            case Kind::LParen: {
+                const NestingGuard guard(depth_);
+                Sub inner = expr();
+                expect(Kind::RParen);
+                return inner;
+            }
+            case Kind::Ident: {
+                if (const auto b = boolean_spelling(*token)) return leaf(Expr{Literal{*b}});
+                PropExpr prop{token->text, {}};
+                expect(Kind::Dot);
+                prop.prop = ident();
+                return leaf(Expr{std::move(prop)});
+            }
+            case Kind::Int: return leaf(Expr{Literal{token->int_value}});
+            case Kind::Float: return leaf(Expr{Literal{token->float_value}});
+            case Kind::Str: return leaf(Expr{Literal{token->text}});
+            default: fail("unexpected token in expression: " + debug_optional_token(token));
+        }
+    }
+
+    std::vector<Token> tokens_;
+    std::size_t pos_ = 0;
+    std::size_t depth_ = 0;
+};
+
+}  // namespace
+
+std::variant<Query, std::string> parse(std::string_view query) {
+    std::vector<Token> tokens;
+    if (auto message = tokenize(query, tokens)) return std::move(*message);
+    try {
+        return Parser(std::move(tokens)).query();
+    } catch (const ParseFailure& failure) {
+        return failure.message;
+    }
+}
+
+}  // namespace kuv::cypher
