@@ -1,0 +1,365 @@
+#include "core/store.hpp"
+
+#include "core/debug_text.hpp"
+#include "core/error.hpp"
+#include "core/os_error.hpp"
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+#include <utility>
+
+namespace kuv::core {
+namespace {
+
+// The six arrays in root-field order, with the position of their (offset, length) pair in the
+// root and the width of one element in the file.
+enum ArrayIndex { kPool, kNodes, kOutEdges, kOutOffsets, kInEdges, kInOffsets, kArrayCount };
+constexpr std::size_t kElementSize[kArrayCount] = {1, kNodeRecordSize, kEdgeEntrySize, 4, kEdgeEntrySize, 4};
+constexpr std::uint64_t field_position(int array) { return 8 + 8 * std::uint64_t(array); }
+
+constexpr char kCorrupt[] = "rkyv access (corrupt graph.bin?)";
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+void store_u32(char* p, std::uint32_t value) {
+    const unsigned char b[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    std::memcpy(p, b, 4);
+}
+
+void store_offsets(char* p, const std::vector<std::uint32_t>& values) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
+    } else {
+        for (std::uint32_t value : values) store_u32(std::exchange(p, p + 4), value);
+    }
+}
+
+void store_node(char* p, const Node& node) {
+    p[0] = static_cast<char>(node.kind);
+    const Str fields[] = {node.id, node.name, node.props};
+    for (const Str& field : fields) {
+        store_u32(p + 4, field.offset);
+        store_u32(p + 8, field.len);
+        p += 8;
+    }
+}
+
+void store_edges(char* p, const std::vector<Edge>& edges) {
+    for (const Edge& edge : edges) {
+        p[0] = static_cast<char>(edge.rel);
+        store_u32(p + 4, edge.node);
+        p += kEdgeEntrySize;
+    }
+}
+
+struct Layout {
+    std::uint64_t start[kArrayCount];
+    std::uint64_t count[kArrayCount];
+    std::uint64_t root;
+};
+
+Layout layout_of(const Graph& graph) {
+    Layout layout{};
+    const std::uint64_t counts[kArrayCount] = {graph.string_pool.size(), graph.nodes.size(),
+                                               graph.out_edges.size(),   graph.out_offsets.size(),
+                                               graph.in_edges.size(),    graph.in_offsets.size()};
+    std::uint64_t position = 0;
+    for (int array = 0; array < kArrayCount; ++array) {
+        layout.start[array] = position;
+        layout.count[array] = counts[array];
+        position += counts[array] * kElementSize[array];
+        if (array == kPool) position = (position + 3) & ~std::uint64_t(3);
+    }
+    layout.root = position;
+    return layout;
+}
+
+bool contains_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+// Creates or truncates `path` and writes all of `image`; false (errno set) on any failure.
+bool write_whole_file(const std::string& path, std::string_view image) {
+    if (contains_nul(path)) {
+        errno = EINVAL;
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    while (!image.empty()) {
+        const ssize_t written = ::write(fd, image.data(), image.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return false;
+        }
+        image.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return ::close(fd) == 0;
+}
+
+bool rename_over(const std::string& from, const std::string& to) {
+    if (contains_nul(from) || contains_nul(to)) {
+        errno = EINVAL;
+        return false;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+bool kinds_in_range(const char* nodes, std::uint32_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (static_cast<std::uint8_t>(nodes[i * kNodeRecordSize]) > kMaxNodeKindCode) return false;
+    }
+    return true;
+}
+
+bool rels_in_range(const char* edges, std::uint32_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (static_cast<std::uint8_t>(edges[i * kEdgeEntrySize]) > kMaxRelTypeCode) return false;
+    }
+    return true;
+}
+
+std::string byte_list(const std::array<char, 4>& bytes) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += std::to_string(static_cast<unsigned char>(bytes[i]));
+    }
+    return out + "]";
+}
+
+void check_offsets(std::string_view name, const char* offsets, std::uint32_t length, std::uint32_t node_count,
+                   std::uint32_t edge_count) {
+    const std::uint64_t expected_length = std::uint64_t(node_count) + 1;
+    if (length != expected_length) {
+        throw Error(std::string(name) + " length " + std::to_string(length) + " != nodes+1 (" +
+                    std::to_string(expected_length) + ")");
+    }
+    std::uint32_t previous = 0;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t entry = load_u32(offsets + 4 * std::size_t(i));
+        if (entry < previous) {
+            throw Error(std::string(name) + " not monotonic at " + std::to_string(i) + ": " + std::to_string(entry) +
+                        " < " + std::to_string(previous));
+        }
+        previous = entry;
+    }
+    if (previous != edge_count) {
+        throw Error(std::string(name) + " last entry " + std::to_string(previous) + " != edge count " +
+                    std::to_string(edge_count));
+    }
+}
+
+void check_edge_ends(const char* edges, std::uint32_t count, std::uint32_t node_count, std::string_view what) {
+    for (std::size_t e = 0; e < count; ++e) {
+        const std::uint32_t node = load_u32(edges + e * kEdgeEntrySize + 4);
+        if (node >= node_count) {
+            throw Error(std::string(what) + " " + std::to_string(node) + " out of range (nodes " +
+                        std::to_string(node_count) + ")");
+        }
+    }
+}
+
+void check_strings(const ArchivedGraph& root) {
+    static constexpr std::string_view kFieldNames[] = {"id", "name", "props"};
+    for (std::uint32_t i = 0; i < root.node_count; ++i) {
+        const char* record = root.nodes + std::size_t(i) * kNodeRecordSize;
+        for (std::size_t f = 0; f < 3; ++f) {
+            const std::uint64_t end = std::uint64_t(load_u32(record + 4 + 8 * f)) + load_u32(record + 8 + 8 * f);
+            if (end > root.pool.size()) {
+                throw Error("node " + std::to_string(i) + " " + std::string(kFieldNames[f]) +
+                            " Str overruns string_pool (" + std::to_string(end) + " > " +
+                            std::to_string(root.pool.size()) + ")");
+            }
+        }
+    }
+}
+
+std::vector<Edge> copy_edges(const char* edges, std::uint32_t count) {
+    std::vector<Edge> out;
+    out.reserve(count);
+    for (std::size_t e = 0; e < count; ++e) {
+        const char* p = edges + e * kEdgeEntrySize;
+        out.push_back(Edge{RelType(static_cast<std::uint8_t>(p[0])), load_u32(p + 4)});
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> copy_offsets(const char* offsets, std::uint32_t count) {
+    std::vector<std::uint32_t> out(count);
+    for (std::size_t i = 0; i < count; ++i) out[i] = load_u32(offsets + 4 * i);
+    return out;
+}
+
+}  // namespace
+
+std::int32_t relative_offset(std::uint64_t array_start, std::uint64_t field_position) {
+    const auto offset = static_cast<__int128>(array_start) - static_cast<__int128>(field_position);
+    if (offset < std::numeric_limits<std::int32_t>::min() || offset > std::numeric_limits<std::int32_t>::max()) {
+        throw Fatal("out of range integral type conversion attempted");
+    }
+    return static_cast<std::int32_t>(offset);
+}
+
+std::string serialize(const Graph& graph) {
+    const Layout layout = layout_of(graph);
+    // Checked before anything is allocated. Every count then fits u32: an array of 2^32 or more
+    // elements would put the pool more than 2^31 bytes before its field.
+    std::int32_t offsets[kArrayCount];
+    for (int array = 0; array < kArrayCount; ++array) {
+        offsets[array] = relative_offset(layout.start[array], layout.root + field_position(array));
+    }
+
+    std::string image(layout.root + kRootSize, '\0');
+    char* base = image.data();
+    if (!graph.string_pool.empty()) std::memcpy(base, graph.string_pool.data(), graph.string_pool.size());
+    for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
+        store_node(base + layout.start[kNodes] + i * kNodeRecordSize, graph.nodes[i]);
+    }
+    store_edges(base + layout.start[kOutEdges], graph.out_edges);
+    store_offsets(base + layout.start[kOutOffsets], graph.out_offsets);
+    store_edges(base + layout.start[kInEdges], graph.in_edges);
+    store_offsets(base + layout.start[kInOffsets], graph.in_offsets);
+
+    char* root = base + layout.root;
+    std::memcpy(root, graph.magic.data(), 4);
+    store_u32(root + 4, graph.version);
+    for (int array = 0; array < kArrayCount; ++array) {
+        store_u32(root + field_position(array), static_cast<std::uint32_t>(offsets[array]));
+        store_u32(root + field_position(array) + 4, static_cast<std::uint32_t>(layout.count[array]));
+    }
+    return image;
+}
+
+std::string temp_path_for(const std::string& out_path) {
+    // The final name ignores trailing separators and "." components; a path without one (empty,
+    // "/", ".", ending in "..") is used unchanged.
+    std::size_t end = out_path.size();
+    for (;;) {
+        while (end > 0 && out_path[end - 1] == '/') --end;
+        if (end == 1 && out_path[0] == '.') return out_path;
+        if (end >= 2 && out_path.compare(end - 2, 2, "/.") == 0) {
+            end -= 2;
+            continue;
+        }
+        break;
+    }
+    const std::size_t slash = end == 0 ? std::string::npos : out_path.rfind('/', end - 1);
+    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name(out_path.data() + name_start, end - name_start);
+    if (name.empty() || name == "..") return out_path;
+    const std::size_t dot = name.rfind('.');
+    const std::size_t stem_length = dot == std::string_view::npos || dot == 0 ? name.size() : dot;
+    return out_path.substr(0, name_start + stem_length) + ".bin.tmp";
+}
+
+std::uint64_t save(const Graph& graph, const std::string& out_path) {
+    const std::string image = serialize(graph);
+    const std::string temp_path = temp_path_for(out_path);
+    if (!write_whole_file(temp_path, image)) throw Error("write tmp graph.bin");
+    if (!rename_over(temp_path, out_path)) throw Error("atomic rename graph.bin");
+    return image.size();
+}
+
+std::optional<ArchivedGraph> access_graph(std::string_view image) {
+    if (image.size() < kRootSize || (image.size() - kRootSize) % 4 != 0) return std::nullopt;
+    const std::int64_t root_position = static_cast<std::int64_t>(image.size() - kRootSize);
+    const char* base = image.data();
+    const char* root = base + root_position;
+
+    const char* starts[kArrayCount];
+    std::uint32_t counts[kArrayCount];
+    std::int64_t previous_end = 0;
+    for (int array = 0; array < kArrayCount; ++array) {
+        const auto field = static_cast<std::int64_t>(field_position(array));
+        const auto relative = static_cast<std::int32_t>(load_u32(root + field));
+        const std::uint32_t count = load_u32(root + field + 4);
+        const std::int64_t start = root_position + field + relative;
+        const std::int64_t end = start + std::int64_t(count) * std::int64_t(kElementSize[array]);
+        if (start < previous_end || end > root_position) return std::nullopt;
+        if (array != kPool && start % 4 != 0) return std::nullopt;
+        starts[array] = base + start;
+        counts[array] = count;
+        previous_end = end;
+        if (array == kNodes && !kinds_in_range(starts[array], count)) return std::nullopt;
+        if ((array == kOutEdges || array == kInEdges) && !rels_in_range(starts[array], count)) return std::nullopt;
+    }
+
+    ArchivedGraph graph;
+    std::memcpy(graph.magic.data(), root, 4);
+    graph.version = load_u32(root + 4);
+    graph.pool = std::string_view(starts[kPool], counts[kPool]);
+    graph.nodes = starts[kNodes];
+    graph.node_count = counts[kNodes];
+    graph.out_edges = starts[kOutEdges];
+    graph.out_edge_count = counts[kOutEdges];
+    graph.out_offsets = starts[kOutOffsets];
+    graph.out_offset_count = counts[kOutOffsets];
+    graph.in_edges = starts[kInEdges];
+    graph.in_edge_count = counts[kInEdges];
+    graph.in_offsets = starts[kInOffsets];
+    graph.in_offset_count = counts[kInOffsets];
+    return graph;
+}
+
+void validate_invariants(const ArchivedGraph& root) {
+    if (root.magic != kGraphMagic) {
+        throw Error("graph.bin magic mismatch: got " + byte_list(root.magic) + ", expected " + byte_list(kGraphMagic));
+    }
+    if (root.version != kGraphVersion) {
+        throw Error("graph.bin version mismatch: got " + std::to_string(root.version) + ", expected " +
+                    std::to_string(kGraphVersion) + " (rebuild the graph)");
+    }
+    check_offsets("out_offsets", root.out_offsets, root.out_offset_count, root.node_count, root.out_edge_count);
+    check_offsets("in_offsets", root.in_offsets, root.in_offset_count, root.node_count, root.in_edge_count);
+    check_edge_ends(root.out_edges, root.out_edge_count, root.node_count, "edge dst");
+    check_edge_ends(root.in_edges, root.in_edge_count, root.node_count, "in_edge src");
+    check_strings(root);
+}
+
+LoadedGraph LoadedGraph::from_bytes(std::string_view bytes) {
+    const auto root = access_graph(bytes);
+    if (!root) throw Error(kCorrupt);
+    validate_invariants(*root);
+    return LoadedGraph(*root);
+}
+
+LoadedGraph LoadedGraph::open(const std::string& path) {
+    MappedFile file;
+    MappedFile::Failure failure{};
+    if (!MappedFile::open(path, file, failure)) {
+        if (failure.step == MappedFile::Step::Open) throw Error("open " + debug_path(path));
+        throw Error(os_error_text(failure.errno_value));
+    }
+    LoadedGraph graph = from_bytes(file.bytes());
+    graph.file_ = std::move(file);  // the mapping's address, and so every view into it, stays put
+    return graph;
+}
+
+Graph LoadedGraph::to_graph() const {
+    Graph graph;
+    graph.magic = root_.magic;
+    graph.version = root_.version;
+    graph.string_pool.assign(root_.pool.begin(), root_.pool.end());
+    graph.nodes.reserve(root_.node_count);
+    for (std::uint32_t i = 0; i < root_.node_count; ++i) graph.nodes.push_back(Node{kind(i), id(i), name(i), props(i)});
+    graph.out_edges = copy_edges(root_.out_edges, root_.out_edge_count);
+    graph.out_offsets = copy_offsets(root_.out_offsets, root_.out_offset_count);
+    graph.in_edges = copy_edges(root_.in_edges, root_.in_edge_count);
+    graph.in_offsets = copy_offsets(root_.in_offsets, root_.in_offset_count);
+    return graph;
+}
+
+Graph load_owned(const std::string& path) { return LoadedGraph::open(path).to_graph(); }
+
+}  // namespace kuv::core
