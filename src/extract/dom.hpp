@@ -1,6 +1,7 @@
 #pragma once
 // The HTML5 DOM seen by the microdata and JSON-LD sources. This is the only interface to the
 // HTML parser; nothing else includes its headers.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +40,7 @@ private:
 };
 
 // One parsed page. Uses the calling thread's parser and tree (created once per thread, cleaned
-// for reuse), so only one Document may be alive per thread at a time.
+// for reuse); a second Document alive on the same thread parses into a tree of its own.
 class Document {
 public:
     explicit Document(std::string_view html);  // a leading U+FEFF is dropped
@@ -51,6 +52,11 @@ public:
     std::vector<Element> select(Selector selector) const;
     // Matching descendants of `scope` (not scope itself) in document order.
     std::vector<Element> select_within(Element scope, Selector selector) const;
+
+private:
+    struct PrivateTree;                    // a tree of its own, when the thread's tree is taken
+    std::unique_ptr<PrivateTree> private_;
+    void* tree_ = nullptr;                 // the tree this document was parsed into
 };
 
 }  // namespace kuv::extract::dom
