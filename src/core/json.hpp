@@ -27,7 +27,16 @@ void write_json(std::string& out, const Json& value);
 std::string to_json_text(const Json& value);
 
 // Prints a double the way the JSON printer does (exposed for the price verdict, which parses
-// the printed text of JSON numbers).
+// the printed text of JSON numbers). NaN and infinities print as "null".
 void write_json_float(std::string& out, double value);
+
+// How a tie between two equally near shortest digit strings is broken.
+enum class FloatTie { to_even, away_from_zero };
+
+// The one shortest-digit float writer behind the JSON printer and the debug text: a finite value
+// as the shortest digits that read back as the same double, laid out plainly ("100.0", "0.001")
+// when it is zero or 10^min_plain_exponent <= abs < 1e16, else in exponent form ("1e16",
+// "1.5e-7").
+void write_shortest_float(std::string& out, double value, int min_plain_exponent, FloatTie tie);
 
 }  // namespace kuv

@@ -1,0 +1,177 @@
+#include "core/json.hpp"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace kuv {
+namespace {
+
+std::string nested(std::size_t depth, std::string_view open, std::string_view inner, std::string_view close) {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) text += open;
+    text += inner;
+    for (std::size_t i = 0; i < depth; ++i) text += close;
+    return text;
+}
+
+TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
+    struct Case { std::string text; std::string printed; };
+    const Case cases[] = {
+        {"null", "null"},
+        {" \t\r\n true \n", "true"},
+        {"false", "false"},
+        {"0", "0"},
+        {"-1", "-1"},
+        {"18446744073709551615", "18446744073709551615"},
+        {"-9223372036854775808", "-9223372036854775808"},
+        {"[]", "[]"},
+        {"{}", "{}"},
+        {"[ 1 , [ 2 , { } ] , \"x\" ]", "[1,[2,{}],\"x\"]"},
+        {R"({"b":1,"a":2,"c":{"z":[],"y":null}})", R"({"a":2,"b":1,"c":{"y":null,"z":[]}})"},
+        {R"({"a":1,"a":2})", R"({"a":2})"},
+        {R"({"a":[1],"b":2,"a":{"x":3}})", R"({"a":{"x":3},"b":2})"},
+        {R"("\"\\\/\b\f\n\r\t")", R"("\"\\/\b\f\n\r\t")"},
+        {R"("\u0041\u00e9\u20AC\ud83d\ude00")", "\"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
+        {R"("\u0000\u001f\u007f")", std::string("\"\\u0000\\u001f\x7f\"")},
+        {"\"caf\xC3\xA9 \xE6\x97\xA5\"", "\"caf\xC3\xA9 \xE6\x97\xA5\""},
+        {R"({"":""})", R"({"":""})"},
+        {"1.5", "1.5"},
+        {"-0", "-0.0"},
+        {"-0.0", "-0.0"},
+        {"1E2", "100.0"},
+        {"1e+2", "100.0"},
+        {"25e-1", "2.5"},
+        {"1e-400", "0.0"},
+        {"-1e-400", "-0.0"},
+        {"0e99999999999999999999", "0.0"},
+        {"18446744073709551616", "1.8446744073709552e19"},
+        {"-9223372036854775809", "-9.223372036854776e18"},
+        {"1.7976931348623157e308", "1.7976931348623157e308"},
+        {"4.9e-324", "5e-324"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Json> value = parse_json(c.text);
+        ASSERT_TRUE(value.has_value()) << c.text;
+        EXPECT_EQ(to_json_text(*value), c.printed) << c.text;
+    }
+}
+
+TEST(ParseJson, KeepsIntegerKinds) {
+    EXPECT_TRUE(parse_json("5")->is_number_unsigned());
+    EXPECT_TRUE(parse_json("18446744073709551615")->is_number_unsigned());
+    EXPECT_TRUE(parse_json("-5")->is_number_integer());
+    EXPECT_FALSE(parse_json("-5")->is_number_unsigned());
+    EXPECT_TRUE(parse_json("-0")->is_number_float());
+    EXPECT_TRUE(std::signbit(parse_json("-0")->get<double>()));
+    EXPECT_TRUE(parse_json("5.0")->is_number_float());
+    EXPECT_TRUE(parse_json("18446744073709551616")->is_number_float());
+    EXPECT_TRUE(parse_json("-9223372036854775809")->is_number_float());
+    EXPECT_EQ(parse_json("-9223372036854775808")->get<std::int64_t>(), std::numeric_limits<std::int64_t>::min());
+}
+
+TEST(ParseJson, RejectsMalformedInput) {
+    const std::string cases[] = {
+        "", " ", "nul", "nulll", "True", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{1:2}",
+        "[1 2]", "[", "]", "{", "{\"a\":}", "1 2", "\"abc", "'x'", "01", "-01", "00", "-", "+1", ".5", "5.",
+        "1.e5", "1e", "1e+", "0x10", "NaN", "Infinity", "-Infinity", "1e400", "-1e400", "1e99999999999999999999",
+        std::string(400, '9'),
+        "\xEF\xBB\xBFnull",                    // byte-order mark
+        "\"\\ud800\"", "\"\\udc00\"",             // lone surrogates
+        "\"\\ud800\\u0041\"", "\"\\ud800x\"",
+        "\"\\x41\"", "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"",
+        std::string("\"a\tb\""), std::string("\"a\nb\""), std::string("\"\0\"", 3),
+        "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xFF\"", "\"\x80\"",
+        "[1]\x0B", "\x0C" "1", "[1] x", "{}}", "[]]",
+    };
+    for (const std::string& text : cases) {
+        EXPECT_FALSE(parse_json(text).has_value()) << text;
+    }
+}
+
+TEST(ParseJson, AllowsAtMost127NestedContainers) {
+    EXPECT_TRUE(parse_json(nested(127, "[", "", "]")).has_value());
+    EXPECT_FALSE(parse_json(nested(128, "[", "", "]")).has_value());
+    EXPECT_TRUE(parse_json(nested(126, "{\"k\":", "[1]", "}")).has_value());
+    EXPECT_FALSE(parse_json(nested(127, "{\"k\":", "[1]", "}")).has_value());
+    EXPECT_TRUE(parse_json(nested(127, "[", "1", "]")).has_value());
+    // Depth counts open containers, not how many were seen.
+    EXPECT_TRUE(parse_json("[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]").has_value());
+}
+
+TEST(ParseJson, DeepUnterminatedInputFailsWithoutRecursion) {
+    EXPECT_FALSE(parse_json(std::string(1'000'000, '[')).has_value());
+    EXPECT_FALSE(parse_json(nested(100'000, "[", "", "]")).has_value());
+}
+
+TEST(WriteJson, EscapesOnlyWhatJsonNeeds) {
+    Json value = std::string("q\" b\\ \x01\x08\x0C\n\r\t\x1F\x7F/\xC3\xA9");
+    EXPECT_EQ(to_json_text(value), "\"q\\\" b\\\\ \\u0001\\b\\f\\n\\r\\t\\u001f\x7F/\xC3\xA9\"");
+}
+
+TEST(WriteJson, PrintsNumbersByKind) {
+    Json object = Json::object();
+    object["u"] = std::uint64_t(18446744073709551615u);
+    object["i"] = std::int64_t(-9223372036854775807 - 1);
+    object["f"] = 2.0;
+    object["nan"] = std::nan("");
+    object["inf"] = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(to_json_text(object),
+              R"({"f":2.0,"i":-9223372036854775808,"inf":null,"nan":null,"u":18446744073709551615})");
+    std::string out = "x";
+    write_json(out, Json(true));
+    EXPECT_EQ(out, "xtrue");
+}
+
+TEST(WriteJsonFloat, UsesShortestDigitsAndTheDecimalRange) {
+    struct Case { double value; std::string text; };
+    const Case cases[] = {
+        {0.0, "0.0"},
+        {-0.0, "-0.0"},
+        {1.0, "1.0"},
+        {100.0, "100.0"},
+        {12.5, "12.5"},
+        {-12.345, "-12.345"},
+        {0.1, "0.1"},
+        {0.3, "0.3"},
+        {0.1 + 0.2, "0.30000000000000004"},
+        {0.00001, "0.00001"},
+        {0.000015, "0.000015"},
+        {0.000001, "1e-6"},
+        {1.5e-7, "1.5e-7"},
+        {1e15, "1000000000000000.0"},
+        {9999999999999998.0, "9999999999999998.0"},
+        {1e16, "1e16"},
+        {1.2345e20, "1.2345e20"},
+        {123456789012345680.0, "1.2345678901234568e17"},
+        {1.7976931348623157e308, "1.7976931348623157e308"},
+        {5e-324, "5e-324"},
+        {-2.5e-10, "-2.5e-10"},
+        // Exactly between two shortest candidates: the even one.
+        {1125899906842624.25, "1125899906842624.2"},
+        {1125899906842624.75, "1125899906842624.8"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        write_json_float(out, c.value);
+        EXPECT_EQ(out, c.text) << c.text;
+        double read_back = 0;
+        std::from_chars(out.data(), out.data() + out.size(), read_back);
+        EXPECT_EQ(read_back, c.value) << c.text;
+    }
+}
+
+TEST(WriteJsonFloat, PrintedTextParsesBackToTheSameValue) {
+    const double values[] = {3.14159, 2.718281828459045, 1e22, 1e-300, 123456.789, 0.1 + 0.7, 9007199254740993.0};
+    for (double value : values) {
+        const std::optional<Json> parsed = parse_json(to_json_text(Json(value)));
+        ASSERT_TRUE(parsed.has_value()) << value;
+        EXPECT_EQ(parsed->get<double>(), value);
+    }
+}
+
+}  // namespace
+}  // namespace kuv
