@@ -18,7 +18,11 @@ void ingest_product(core::GraphBuilder& builder, const Json& value, const PriceS
 // when `raw` yields one. Shared with the JSON-LD source.
 Json normalized_price_map(const Json& value, const Json* raw, const PriceScale& scale,
                           const std::optional<Decimal>& reference);
+// Text of that map, the props of every node this source writes.
 std::string with_normalized_price(const Json& value, const Json* raw, const PriceScale& scale,
                                   const std::optional<Decimal>& reference);
+
+// The member `key` of `value` when it is an object that has one; nullptr otherwise.
+const Json* member(const Json& value, std::string_view key);
 
 }  // namespace kuv::extract::platform_json
