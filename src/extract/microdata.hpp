@@ -12,11 +12,12 @@
 namespace kuv::extract::microdata {
 
 struct MicrodataProduct {
-    std::string name;
-    std::optional<std::string> price;
-    std::optional<std::string> currency;
-    std::optional<std::string> image;
-    std::optional<std::string> url;
+    std::string name = {};
+    std::optional<std::string> price = std::nullopt;
+    std::optional<std::string> currency = std::nullopt;
+    std::optional<std::string> image = std::nullopt;
+    std::optional<std::string> url = std::nullopt;
+    friend bool operator==(const MicrodataProduct&, const MicrodataProduct&) = default;
 };
 
 std::vector<MicrodataProduct> extract_from_dom(const dom::Document& document);
