@@ -1,0 +1,202 @@
+#include "py/binding.hpp"
+
+#include "py/errors.hpp"
+
+#include <optional>
+
+namespace kuv::py {
+namespace {
+
+std::string call_name(const Signature& signature) { return std::string(signature.function) + "()"; }
+
+// The text of str(object), lossily decoded; `fallback` when str() itself fails.
+std::string display(PyObject* object, std::string_view fallback) {
+    PyRef text(PyObject_Str(object));
+    if (!text) {
+        PyErr_Clear();
+        return std::string(fallback);
+    }
+    PyRef bytes(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
+    if (!bytes) {
+        PyErr_Clear();
+        return std::string(fallback);
+    }
+    PyRef lossy(PyUnicode_DecodeUTF8(PyBytes_AsString(bytes.get()), PyBytes_Size(bytes.get()), "replace"));
+    PyRef clean(lossy ? PyUnicode_AsUTF8String(lossy.get()) : nullptr);
+    if (!clean) {
+        PyErr_Clear();
+        return std::string(fallback);
+    }
+    return {PyBytes_AsString(clean.get()), static_cast<std::size_t>(PyBytes_Size(clean.get()))};
+}
+
+// The UTF-8 form of a str, or nullopt (no error left set) when it has none.
+std::optional<std::string> utf8_of(PyObject* text) {
+    PyRef bytes(PyUnicode_AsUTF8String(text));
+    if (!bytes) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+}
+
+bool raise_type_error(std::string_view message) {
+    raise_text(PyExc_TypeError, message);
+    return false;
+}
+
+bool too_many_positional(const Signature& signature, std::size_t given) {
+    return raise_type_error(call_name(signature) + " takes " + std::to_string(signature.parameters.size()) +
+                            " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") +
+                            " given");
+}
+
+bool missing_arguments(const Signature& signature, std::span<PyObject*> bound) {
+    std::vector<std::string_view> missing;
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        if (bound[i] == nullptr) missing.push_back(signature.parameters[i]);
+    }
+    std::string message = call_name(signature) + " missing " + std::to_string(missing.size()) +
+                          " required positional " + (missing.size() == 1 ? "argument" : "arguments") + ": ";
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        if (i != 0) {
+            if (missing.size() > 2) message += ',';
+            message += i + 1 == missing.size() ? " and " : " ";
+        }
+        message += '\'';
+        message += missing[i];
+        message += '\'';
+    }
+    return raise_type_error(message);
+}
+
+std::optional<std::size_t> parameter_index(const Signature& signature, PyObject* keyword) {
+    if (!PyUnicode_Check(keyword)) return std::nullopt;
+    const auto name = utf8_of(keyword);
+    if (!name) return std::nullopt;
+    for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
+        if (signature.parameters[i] == *name) return i;
+    }
+    return std::nullopt;
+}
+
+bool bind_keywords(const Signature& signature, PyObject* kwargs, std::span<PyObject*> bound) {
+    Py_ssize_t position = 0;
+    PyObject* keyword = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &keyword, &value)) {
+        const auto index = parameter_index(signature, keyword);
+        if (!index) {
+            return raise_type_error(call_name(signature) + " got an unexpected keyword argument '" +
+                                    display(keyword, "<unprintable>") + "'");
+        }
+        if (bound[*index] != nullptr) {
+            return raise_type_error(call_name(signature) + " got multiple values for argument '" +
+                                    std::string(signature.parameters[*index]) + "'");
+        }
+        bound[*index] = value;
+    }
+    return true;
+}
+
+// "'{}' object cannot be converted to '{}'" with the object's type's qualified name.
+void raise_downcast_error(PyObject* object, std::string_view target) {
+    PyRef qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+    std::string type_name = "<unknown>";
+    if (qualname) {
+        type_name = display(qualname.get(), type_name);
+    } else {
+        PyErr_Clear();
+    }
+    raise_text(PyExc_TypeError, "'" + type_name + "' object cannot be converted to '" + std::string(target) + "'");
+}
+
+bool extract_text(PyObject* object, std::string& out) {
+    if (!PyUnicode_Check(object)) {
+        raise_downcast_error(object, "PyString");
+        return false;
+    }
+    PyRef bytes(PyUnicode_AsUTF8String(object));  // a lone surrogate raises UnicodeEncodeError
+    if (!bytes) return false;
+    out.assign(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+    return true;
+}
+
+bool extract_texts(PyObject* object, std::vector<std::string>& out) {
+    if (PyUnicode_Check(object)) return raise_type_error("Can't extract `str` to `Vec`");
+    if (!PySequence_Check(object)) {
+        raise_downcast_error(object, "Sequence");
+        return false;
+    }
+    const Py_ssize_t size_hint = PySequence_Size(object);
+    if (size_hint < 0) PyErr_Clear();
+    out.clear();
+    out.reserve(size_hint > 0 ? static_cast<std::size_t>(size_hint) : 0);
+    PyRef iterator(PyObject_GetIter(object));
+    if (!iterator) return false;
+    while (PyRef item{PyIter_Next(iterator.get())}) {
+        if (!extract_text(item.get(), out.emplace_back())) return false;
+    }
+    return PyErr_Occurred() == nullptr;
+}
+
+// A conversion error whose type is exactly TypeError becomes "argument '{}': {}" (keeping its
+// cause); any other exception passes unchanged.
+void name_the_argument(std::string_view parameter) {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type != PyExc_TypeError) {
+        PyErr_Restore(type, value, traceback);
+        return;
+    }
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef original_type(type);
+    PyRef original(value);
+    PyRef original_traceback(traceback);
+    std::string message = "argument '" + std::string(parameter) + "': ";
+    message += original ? display(original.get(), "<exception str() failed>") : std::string();
+    raise_text(PyExc_TypeError, message);
+    PyObject* cause = original ? PyException_GetCause(original.get()) : nullptr;  // new reference
+    if (cause == nullptr) return;
+    PyObject* new_type = nullptr;
+    PyObject* new_value = nullptr;
+    PyObject* new_traceback = nullptr;
+    PyErr_Fetch(&new_type, &new_value, &new_traceback);
+    PyErr_NormalizeException(&new_type, &new_value, &new_traceback);
+    if (new_value != nullptr) {
+        PyException_SetCause(new_value, cause);  // steals `cause`
+    } else {
+        Py_DecRef(cause);
+    }
+    PyErr_Restore(new_type, new_value, new_traceback);
+}
+
+}  // namespace
+
+bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, std::span<PyObject*> bound) {
+    for (PyObject*& slot : bound) slot = nullptr;
+    const auto given = static_cast<std::size_t>(PyTuple_Size(args));
+    if (given > signature.parameters.size()) return too_many_positional(signature, given);
+    for (std::size_t i = 0; i < given; ++i) bound[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
+    if (kwargs != nullptr && !bind_keywords(signature, kwargs, bound)) return false;
+    for (PyObject* slot : bound) {
+        if (slot == nullptr) return missing_arguments(signature, bound);
+    }
+    return true;
+}
+
+bool convert_text(PyObject* argument, std::string_view parameter, std::string& out) {
+    if (extract_text(argument, out)) return true;
+    name_the_argument(parameter);
+    return false;
+}
+
+bool convert_texts(PyObject* argument, std::string_view parameter, std::vector<std::string>& out) {
+    if (extract_texts(argument, out)) return true;
+    name_the_argument(parameter);
+    return false;
+}
+
+}  // namespace kuv::py

@@ -1,0 +1,63 @@
+#pragma once
+// How failures become Python exceptions: work failures (ValueError), fatal errors
+// (pyo3_runtime.PanicException) and failed Python API calls.
+#include "py/handles.hpp"
+
+#include <exception>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace kuv::py {
+
+// Why the work of a call failed, captured while the interpreter lock was released.
+struct Failure {
+    enum class Kind { Value, Fatal, NoMemory };
+    Kind kind;
+    std::string message;
+};
+
+template <class T>
+using Outcome = std::variant<T, Failure>;
+
+// The current C++ exception as a Failure (call only inside a catch block).
+Failure capture_failure();
+
+// Runs `work` with the interpreter lock released; the lock is held again when this returns.
+// Every C++ exception of the work is captured, none escapes.
+template <class Work>
+auto run_without_lock(Work&& work) -> Outcome<std::invoke_result_t<Work&>> {
+    const InterpreterUnlock unlock;
+    try {
+        return work();
+    } catch (...) {
+        return capture_failure();
+    }
+}
+
+// Sets the Python exception for a failure; `function` names the call in the fatal-error report.
+void raise_failure(const Failure& failure, std::string_view function);
+
+// Sets an exception of `type` whose single argument is `message` (any bytes, NUL included).
+void raise_text(PyObject* type, std::string_view message);
+
+// A Python object just created, or a fatal "Python API call failed" (after printing the
+// interpreter's pending error) when the interpreter could not create it.
+PyRef checked(PyObject* created);
+[[noreturn]] void fail_api_call();
+
+// Runs a module entry point and turns any C++ exception that reaches it into a Python
+// exception, so that none crosses the C boundary. The lock is held throughout.
+template <class Body>
+PyObject* guarded(std::string_view function, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        raise_failure(capture_failure(), function);
+        return nullptr;
+    }
+}
+
+}  // namespace kuv::py
