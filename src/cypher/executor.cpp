@@ -2,6 +2,7 @@
 
 #include "core/error.hpp"
 #include "core/json.hpp"
+#include "cypher/parser.hpp"
 
 #include <re2/re2.h>
 #include <unicode/locid.h>
@@ -323,28 +324,17 @@ public:
         return Null{};
     }
 
-    // Chains of NOT and of one logical operator are walked in loops; only parenthesised mixing
-    // recurses, and the parser caps that nesting.
+    // Recursion follows the expression tree, whose height the parser caps at kMaxQueryNesting.
     bool eval_bool(const Expr& expr, Binding binding) {
-        const Expr* current = &expr;
-        bool negate = false;
-        while (const auto* not_expr = std::get_if<NotExpr>(&current->node)) {
-            negate = !negate;
-            current = not_expr->operand.get();
-        }
-        return truth_of(*current, binding) != negate;
-    }
-
-private:
-    bool truth_of(const Expr& expr, Binding binding) {
         return std::visit(
             [&](const auto& node) -> bool {
                 using T = std::decay_t<decltype(node)>;
                 if constexpr (std::is_same_v<T, BinExpr>) {
-                    if (node.op == BinOp::And || node.op == BinOp::Or) return logic_holds(node, binding);
+                    if (node.op == BinOp::And) return eval_bool(*node.left, binding) && eval_bool(*node.right, binding);
+                    if (node.op == BinOp::Or) return eval_bool(*node.left, binding) || eval_bool(*node.right, binding);
                     return comparison_holds(node.op, eval_scalar(*node.left, binding), eval_scalar(*node.right, binding));
                 } else if constexpr (std::is_same_v<T, NotExpr>) {
-                    return eval_bool(expr, binding);
+                    return !eval_bool(*node.operand, binding);
                 } else if constexpr (std::is_same_v<T, PropExpr> || std::is_same_v<T, Literal>) {
                     return is_truthy(eval_scalar(expr, binding));
                 } else if constexpr (std::is_same_v<T, StrOpExpr>) {
@@ -367,23 +357,7 @@ private:
             expr.node);
     }
 
-    // AND / OR with short-circuit, left to right over the whole chain of the same operator.
-    bool logic_holds(const BinExpr& top, Binding binding) {
-        const bool is_and = top.op == BinOp::And;
-        std::vector<const Expr*> pending{top.right.get(), top.left.get()};
-        while (!pending.empty()) {
-            const Expr* operand = pending.back();
-            pending.pop_back();
-            if (const auto* bin = std::get_if<BinExpr>(&operand->node); bin != nullptr && bin->op == top.op) {
-                pending.push_back(bin->right.get());
-                pending.push_back(bin->left.get());
-                continue;
-            }
-            if (eval_bool(*operand, binding) != is_and) return !is_and;
-        }
-        return is_and;
-    }
-
+private:
     const std::string& lowered_needle(const StrOpExpr& expr) {
         auto [entry, inserted] = lowered_needles_.try_emplace(&expr);
         if (inserted) entry->second = lower_case(expr.needle);
