@@ -8,14 +8,16 @@
 namespace kuv {
 
 // A string in double quotes; \" \\ \t \n \r \0 escaped, other control, unprintable and
-// grapheme-extending characters as \u{hex} (lower case, no leading zeros). Input is UTF-8.
+// grapheme-extending characters as \u{hex} (lower case, no leading zeros). Input is UTF-8; an
+// ill-formed sequence shows as U+FFFD.
 void write_debug_str(std::string& out, std::string_view text);
 std::string debug_str(std::string_view text);
 
 // A character in single quotes, with \' instead of \" and otherwise the string rules.
 std::string debug_char(char32_t c);
 
-// A file path: like a string, but bytes that are not UTF-8 appear as \xNN (upper case hex).
+// A file path: like a string, but single quotes are escaped too (\') and bytes that are not
+// UTF-8 appear as \xNN (upper case hex).
 std::string debug_path(std::string_view path_bytes);
 
 // A double as shortest round-trip digits: integral values end in ".0", exponent form when

@@ -1,5 +1,8 @@
 #include "core/json.hpp"
 
+#include <unicode/utf8.h>
+
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -46,31 +49,14 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-// Length of the well-formed UTF-8 sequence starting at `s` (its first byte is >= 0x80), or 0.
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
 std::size_t utf8_sequence_length(std::string_view s) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char second_min = 0x80, second_max = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) second_min = 0xA0;  // overlong
-        if (lead == 0xED) second_max = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) second_min = 0x90;  // overlong
-        if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (s.size() < length) return 0;
-    if (byte(1) < second_min || byte(1) > second_max) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
+    const std::int32_t window = std::int32_t(std::min<std::size_t>(s.size(), 4));
+    std::int32_t length = 0;
+    UChar32 c = 0;
+    U8_NEXT(bytes, length, window, c);
+    return c < 0 ? 0 : std::size_t(length);
 }
 
 class Parser {
