@@ -3,6 +3,8 @@
 #include "core/json.hpp"
 #include "core/white_space.hpp"
 
+#include <unordered_set>
+
 namespace kuv::extract::microdata {
 
 namespace {
@@ -13,21 +15,32 @@ using dom::Selector;
 
 constexpr std::string_view kSchemeSeparator = "://";
 
-// An element's value: its content, src or href attribute as written (an empty one counts),
-// else its trimmed text when that is not empty.
-std::optional<std::string> value_of(const Element& element) {
+std::optional<std::string> attribute_value(const Element& element) {
     for (const std::string_view attribute : {"content", "src", "href"}) {
         if (const auto value = element.attr(attribute)) return std::string{*value};
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> text_value(const Element& element) {
     const std::string text = element.text();
     const std::string_view trimmed = trim_white_space(text);
     if (trimmed.empty()) return std::nullopt;
     return std::string{trimmed};
 }
 
-std::optional<std::string> first_value(const std::vector<Element>& candidates) {
+// The value of the first candidate that has one. An element's value is its content, src or href
+// attribute as written (an empty one counts), else its trimmed text when that is not empty.
+// Candidates inside an element whose text is blank have blank text too, so their text is never
+// gathered again: nested candidates then cost one walk of the outermost one.
+std::optional<std::string> first_value(const Document& document, const std::vector<Element>& candidates,
+                                       Selector selector) {
+    std::unordered_set<const void*> known_blank;
     for (const Element& element : candidates) {
-        if (auto value = value_of(element)) return value;
+        if (auto value = attribute_value(element)) return value;
+        if (known_blank.contains(element.handle())) continue;
+        if (auto value = text_value(element)) return value;
+        for (const Element& inner : document.select_within(element, selector)) known_blank.insert(inner.handle());
     }
     return std::nullopt;
 }
@@ -38,7 +51,8 @@ public:
     FieldFinder(const Document& document, std::optional<Element> scope) : document_(document), scope_(scope) {}
 
     std::optional<std::string> value(Selector selector) const {
-        return first_value(scope_ ? document_.select_within(*scope_, selector) : document_.select(selector));
+        return first_value(document_,
+                           scope_ ? document_.select_within(*scope_, selector) : document_.select(selector), selector);
     }
 
     std::optional<std::string> absolute_value(Selector selector, const std::optional<std::string>& base) const {
@@ -124,7 +138,7 @@ void ingest_record(core::GraphBuilder& builder, const MicrodataProduct& record, 
 }  // namespace
 
 std::vector<MicrodataProduct> extract_from_dom(const Document& document) {
-    const std::optional<std::string> base = first_value(document.select(Selector::OgUrl));
+    const std::optional<std::string> base = FieldFinder{document, std::nullopt}.value(Selector::OgUrl);
     std::vector<MicrodataProduct> records;
     for (const Element& scope : document.select(Selector::ProductScope)) {
         if (auto record = scope_record(document, scope, base)) records.push_back(std::move(*record));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -79,7 +80,7 @@ TEST(ExtractFromDom, ReadsProductScopesAndThePageRecord) {
         {"page record from a name anywhere, with the og:url as written",
          og_url("/cat") + R"(<ol><li itemprop="name">Home</li></ol><img itemprop="image" src="//c/a.png">)"
                           R"(<b itemprop="price">7</b><link itemprop="url" href="/ignored">)",
-         {{.name = "Home", .price = "7", .image = "//c/a.png", .url = "/cat"}}},
+         {{.name = "Home", .price = "7", .image = "https://c/a.png", .url = "/cat"}}},
         {"page record when every scope lacks a name",
          scope(R"(<i itemprop="price">1</i>)") + R"(<i itemprop="name">Org</i>)", {{.name = "Org", .price = "1"}}},
         {"the first og:url with a value is the base",
@@ -90,12 +91,27 @@ TEST(ExtractFromDom, ReadsProductScopesAndThePageRecord) {
          {{.name = "A"}}},
         {"noscript content is text, not properties",
          "<noscript>" + scope(R"(<i itemprop="name">Hidden</i>)") + "</noscript>", {}},
+        {"without a base an image address stays as written",
+         scope(R"(<i itemprop="name">A</i><img itemprop="image" src="//c/a.png">)"), {{.name = "A", .image = "//c/a.png"}}},
+        {"an attribute value inside a blank element still counts",
+         scope(R"(<b itemprop="name"> <i itemprop="name" content="C"></i> </b>)"), {{.name = "C"}}},
         {"nothing", "<p>plain page</p>", {}},
     };
     for (const ExtractCase& c : cases) {
         const dom::Document document{c.html};
         EXPECT_EQ(extract_from_dom(document), c.expected) << c.what;
     }
+}
+
+TEST(ExtractFromDom, DeeplyNestedBlankCandidatesStayFast) {
+    constexpr int kDepth = 100'000;
+    std::string html;
+    for (int i = 0; i < kDepth; ++i) html += R"(<span itemprop="name"> )";
+    html += R"(<i itemprop="name" content="Deep"></i>)";
+    const auto start = std::chrono::steady_clock::now();
+    const dom::Document document{html};
+    EXPECT_EQ(extract_from_dom(document), std::vector<MicrodataProduct>{{.name = "Deep"}});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 struct AbsolutizeCase {
