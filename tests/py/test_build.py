@@ -59,7 +59,7 @@ def test_parent_that_is_a_file_raises_eexist(tmp_path):
     with pytest.raises(ValueError) as info:
         kuv.build_graph([], str(blocker / "g.bin"))
     assert str(info.value) == f"{os.strerror(errno.EEXIST)} (os error {errno.EEXIST})"
-    with pytest.raises(ValueError, match=r"\(os error 17\)$"):
+    with pytest.raises(ValueError, match=r"^Not a directory \(os error 20\)$"):
         kuv.build_graph([], str(blocker / "deeper" / "g.bin"))
 
 
