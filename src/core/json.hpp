@@ -16,8 +16,8 @@ using Json = nlohmann::json;
 
 // Parses exactly one JSON value surrounded only by space, tab, LF or CR. Fails (nullopt) on any
 // syntax error, a leading byte-order mark, more than 127 nested containers, a float out of the
-// double range, a lone surrogate escape or invalid UTF-8. The last of duplicate keys wins.
-// Never recurses on the input's depth.
+// double range, a lone surrogate escape or invalid UTF-8; a float too small for a double reads
+// as zero. The last of duplicate keys wins. Never recurses on the input's depth.
 std::optional<Json> parse_json(std::string_view text);
 
 // The single compact printer: no white space, members in key order, escapes \" \\ \b \f \n \r \t,
@@ -27,7 +27,8 @@ void write_json(std::string& out, const Json& value);
 std::string to_json_text(const Json& value);
 
 // Prints a double the way the JSON printer does (exposed for the price verdict, which parses
-// the printed text of JSON numbers). NaN and infinities print as "null".
+// the printed text of JSON numbers). A tie between two shortest candidates takes the even
+// digit. NaN and infinities print as "null".
 void write_json_float(std::string& out, double value);
 
 // How a tie between two equally near shortest digit strings is broken.
