@@ -45,7 +45,10 @@ bool is_ident_continue(char32_t c) {
     return is_alphabetic(c) || is_numeric(c);
 }
 
-bool is_whitespace(char32_t c) { return u_hasBinaryProperty(UChar32(c), UCHAR_WHITE_SPACE) != 0; }
+bool is_whitespace(char32_t c) {
+    if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
+    return u_hasBinaryProperty(UChar32(c), UCHAR_WHITE_SPACE) != 0;
+}
 
 // Reads an ASCII-digit run holding at most one "." as Int or Float.
 Token number_token(std::string_view digits) {

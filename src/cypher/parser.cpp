@@ -178,23 +178,27 @@ struct Sub {
     std::size_t height = 1;
 };
 
-void check_nesting(std::size_t level) {
+[[gnu::noinline]] void check_nesting(std::size_t level) {
     if (level > kMaxQueryNesting) fail(std::string(kNestedTooDeeply));
 }
 
 Sub leaf(Expr expr) { return Sub{std::move(expr), 1}; }
 
-Sub unary(Sub operand, auto make) {
+[[gnu::noinline]] Sub unary(Sub&& operand, auto make) {
     const std::size_t height = operand.height + 1;
     check_nesting(height);
     return Sub{Expr{make(std::make_unique<Expr>(std::move(operand.expr)))}, height};
 }
 
-Sub binary(BinOp op, Sub left, Sub right) {
+[[gnu::noinline]] Sub binary(BinOp op, Sub&& left, Sub&& right) {
     const std::size_t height = std::max(left.height, right.height) + 1;
     check_nesting(height);
     auto node = BinExpr{op, std::make_unique<Expr>(std::move(left.expr)), std::make_unique<Expr>(std::move(right.expr))};
     return Sub{Expr{std::move(node)}, height};
+}
+
+[[gnu::noinline]] Sub negation(Sub&& operand) {
+    return unary(std::move(operand), [](ExprPtr e) { return NotExpr{std::move(e)}; });
 }
 
 class Parser {
@@ -256,7 +260,7 @@ private:
         return true;
     }
 
-    void expect(Kind kind) {
+    [[gnu::noinline]] void expect(Kind kind) {
         const Token* token = next();
         if (token == nullptr || token->kind != kind) {
             fail("expected " + debug_token(Token{kind, {}, 0, 0}) + ", got " + debug_optional_token(token));
@@ -399,6 +403,9 @@ private:
         return item;
     }
 
+    // expr, and_expr, not_expr, cmp_expr and primary recurse once per open parenthesis or NOT,
+    // so they keep small frames (sanitizer builds give every local its own padded slot): all
+    // work that does not recurse lives in the non-inlined helpers they call.
     Sub expr() {
         Sub left = and_expr();
         while (accept_keyword("or")) left = binary(BinOp::Or, std::move(left), and_expr());
@@ -414,18 +421,43 @@ private:
     Sub not_expr() {
         if (!accept_keyword("not")) return cmp_expr();
         const NestingGuard guard(depth_);
-        return unary(not_expr(), [](ExprPtr operand) { return NotExpr{std::move(operand)}; });
+        return negation(not_expr());
     }
 
     Sub cmp_expr() {
         Sub operand = primary();
-        const Token* token = peek();
-        if (token == nullptr) return operand;
-        if (const auto op = comparison_op(token->kind)) {
+        if (const auto op = comparison_op(peek())) {
             ++pos_;
             return binary(*op, std::move(operand), primary());
         }
-        if (token->kind == Kind::RegexMatch) {
+        return postfix_operator(std::move(operand));
+    }
+
+    Sub primary() {
+        if (!peek_is(Kind::LParen)) return non_nested_primary();
+        ++pos_;
+        const NestingGuard guard(depth_);
+        Sub inner = expr();
+        expect(Kind::RParen);
+        return inner;
+    }
+
+    static std::optional<BinOp> comparison_op(const Token* token) {
+        if (token == nullptr) return std::nullopt;
+        switch (token->kind) {
+            case Kind::Eq: return BinOp::Eq;
+            case Kind::Ne: return BinOp::Ne;
+            case Kind::Lt: return BinOp::Lt;
+            case Kind::Le: return BinOp::Le;
+            case Kind::Gt: return BinOp::Gt;
+            case Kind::Ge: return BinOp::Ge;
+            default: return std::nullopt;
+        }
+    }
+
+    // The operators after a primary other than the comparisons; none of them reads an expression.
+    [[gnu::noinline]] Sub postfix_operator(Sub&& operand) {
+        if (peek_is(Kind::RegexMatch)) {
             ++pos_;
             auto regex = compile_regex(str_operand());
             return unary(std::move(operand), [&](ExprPtr e) { return RegexExpr{std::move(e), std::move(regex)}; });
@@ -446,7 +478,7 @@ private:
     }
 
     // STARTS WITH, ENDS WITH (keyword_before_with names the first word) and CONTAINS (empty).
-    Sub string_op(Sub operand, StrOpKind kind, std::string_view keyword_before_with) {
+    Sub string_op(Sub&& operand, StrOpKind kind, std::string_view keyword_before_with) {
         if (!keyword_before_with.empty() && !accept_keyword("with")) {
             fail("expected WITH after " + std::string(keyword_before_with));
         }
@@ -454,28 +486,10 @@ private:
         return unary(std::move(operand), [&](ExprPtr e) { return StrOpExpr{std::move(e), kind, std::move(needle)}; });
     }
 
-    static std::optional<BinOp> comparison_op(Kind kind) {
-        switch (kind) {
-            case Kind::Eq: return BinOp::Eq;
-            case Kind::Ne: return BinOp::Ne;
-            case Kind::Lt: return BinOp::Lt;
-            case Kind::Le: return BinOp::Le;
-            case Kind::Gt: return BinOp::Gt;
-            case Kind::Ge: return BinOp::Ge;
-            default: return std::nullopt;
-        }
-    }
-
-    Sub primary() {
+    [[gnu::noinline]] Sub non_nested_primary() {
         const Token* token = next();
         if (token == nullptr) fail("unexpected token in expression: None");
         switch (token->kind) {
-            case Kind::LParen: {
-                const NestingGuard guard(depth_);
-                Sub inner = expr();
-                expect(Kind::RParen);
-                return inner;
-            }
             case Kind::Ident: {
                 if (const auto b = boolean_spelling(*token)) return leaf(Expr{Literal{*b}});
                 PropExpr prop{token->text, {}};

@@ -86,7 +86,7 @@ TEST(Lexer, Strings) {
         {"'\u00e9\u0301'", "Str(\"\u00e9\\u{301}\")"},
         {"'abc", "error: unterminated string at 0"},
         {"x = '", "error: unterminated string at 4"},
-        {"'a\\' b", "error: unterminated string at 5"},
+        {"'a\\' 'b", "error: unterminated string at 5"},
         {"\"abc'", "error: unterminated string at 0"},
     });
 }

@@ -287,7 +287,7 @@ TEST(Parser, Messages) {
 
 TEST(Parser, InvalidRegexCarriesTheLibraryDescription) {
     const std::string prefix = "error: invalid regex in =~ : ";
-    for (const std::string pattern : {"(", "a)", "[z-a]", "a**", "\\", "(?P<n>a)(?P<n>b)"}) {
+    for (const std::string pattern : {"(", "a)", "[z-a]", "a**", "\\", "a{2,1}"}) {
         const std::string query = "MATCH (n) WHERE n.name =~ '" + pattern + "' RETURN n";
         const std::string result = parsed(query);
         ASSERT_EQ(result.rfind(prefix, 0), 0u) << query << " gave " << result;
