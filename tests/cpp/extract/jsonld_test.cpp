@@ -221,3 +221,19 @@ TEST(JsonLdIngest, NamedEntitiesShareIdsAcrossProducts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JsonLdGather, LargeMisnestedPageWithBrokenBlocks) {
+    std::string page = "<html><body><table><div><p><b><i>";
+    while (page.size() < 10'000'000) {
+        page += R"(<tr><td><p>$12 <b>bold <i>both</b> italic</p></i><form><form></table><li><a><a>)";
+        page += block(R"({"@type":"Product","sku":"x","offers":[{"price":"1"})");
+    }
+    page += block(R"({"@type":"Product","sku":"last"})");
+    page += R"(<script type="application/ld+json">{"@type":"Product","sku":"cut")";
+    const Snapshot result = ingest_page(page);
+    EXPECT_EQ(result.nodes, (std::vector<NodeRow>{{"Product", "last", "", R"({"@type":"Product","sku":"last"})"}}));
+}
+
+}  // namespace
