@@ -2,6 +2,7 @@
 
 #include "core/debug_text.hpp"
 #include "cypher/lexer.hpp"
+#include "cypher/value.hpp"
 
 #include <re2/re2.h>
 #include <unicode/uniset.h>
@@ -151,14 +152,9 @@ std::optional<bool> boolean_spelling(const Token& token) {
     return std::nullopt;
 }
 
+// A literal prints like the query value it stands for: Int(5), Float(1.5), Str("x"), Bool(true).
 std::string debug_literal(const Literal& literal) {
-    struct Printer {
-        std::string operator()(std::int64_t v) const { return "Int(" + std::to_string(v) + ")"; }
-        std::string operator()(double v) const { return "Float(" + debug_f64(v) + ")"; }
-        std::string operator()(const std::string& v) const { return "Str(" + debug_str(v) + ")"; }
-        std::string operator()(bool v) const { return v ? "Bool(true)" : "Bool(false)"; }
-    };
-    return std::visit(Printer{}, literal.value);
+    return debug_value(std::visit([](const auto& v) { return Value(v); }, literal.value));
 }
 
 std::optional<AggFunc> aggregate_named(const Token& name) {

@@ -1,6 +1,7 @@
 #include "cypher/parser.hpp"
 
 #include "core/debug_text.hpp"
+#include "cypher/value.hpp"
 
 #include <gtest/gtest.h>
 #include <re2/re2.h>
@@ -17,13 +18,7 @@ const char* const kRelTypeNames[] = {"Offers", "Brand", "Manufacturer", "Review"
                                      "IsVariantOf", "Category", "Author", "HasVariant", "BroaderCategory"};
 
 std::string literal_text(const Literal& literal) {
-    struct Printer {
-        std::string operator()(std::int64_t v) const { return "Int(" + std::to_string(v) + ")"; }
-        std::string operator()(double v) const { return "Float(" + debug_f64(v) + ")"; }
-        std::string operator()(const std::string& v) const { return "Str(" + debug_str(v) + ")"; }
-        std::string operator()(bool v) const { return v ? "Bool(true)" : "Bool(false)"; }
-    };
-    return std::visit(Printer{}, literal.value);
+    return debug_value(std::visit([](const auto& v) { return Value(v); }, literal.value));
 }
 
 std::string node_text(const NodePat& node) {
