@@ -12,9 +12,12 @@
 #include <algorithm>
 #include <charconv>
 #include <compare>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -135,7 +138,7 @@ private:
     }
 
     std::size_t first_value_of(std::uint32_t node) {
-        if (ordinal_plus_one_.empty()) ordinal_plus_one_.resize(graph_.node_count());
+        if (!ordinal_plus_one_) ordinal_plus_one_ = zeroed_ordinals(graph_.node_count());
         std::uint32_t& ordinal = ordinal_plus_one_[node];
         if (ordinal == 0) {
             ordinal = ++parsed_count_;
@@ -156,9 +159,22 @@ private:
         }
     }
 
+    struct FreeDeleter {
+        void operator()(std::uint32_t* p) const { std::free(p); }
+    };
+    using Ordinals = std::unique_ptr<std::uint32_t[], FreeDeleter>;
+
+    // calloc hands out fresh zero pages for large arrays, so a query touching few nodes of a
+    // big graph does not pay for clearing one entry per node.
+    static Ordinals zeroed_ordinals(std::uint32_t count) {
+        Ordinals ordinals(static_cast<std::uint32_t*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(std::uint32_t))));
+        if (!ordinals) throw std::bad_alloc();
+        return ordinals;
+    }
+
     const LoadedGraph& graph_;
     std::vector<std::string> keys_;
-    std::vector<std::uint32_t> ordinal_plus_one_;  // per node: 0 until parsed
+    Ordinals ordinal_plus_one_;  // per node: 0 until parsed, else its parse ordinal + 1
     std::uint32_t parsed_count_ = 0;
     std::vector<Value> values_;  // keys_.size() values per parsed node, in parse order
 };
@@ -586,22 +602,57 @@ struct BindingList {
 };
 
 // The positions of `bindings` in ORDER BY order, with keys computed once per binding.
-std::vector<std::size_t> sort_order(PropertyCache& cache, const std::vector<SortItem>& items, const BindingList& bindings) {
+// The first `count` positions of the stable order of 0..n-1, for a count much smaller than n.
+// Each element, in list order, goes after every kept element it does not sort strictly before;
+// like merge_sort it only asks whether a later element sorts before an earlier one.
+template <class Less>
+std::vector<std::size_t> stable_smallest(std::size_t n, std::size_t count, Less less) {
+    std::vector<std::size_t> kept;
+    kept.reserve(count + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (kept.size() == count && !less(i, kept.back())) continue;
+        std::size_t low = 0;
+        std::size_t high = kept.size();
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (less(i, kept[mid])) {
+                high = mid;
+            } else {
+                low = mid + 1;
+            }
+        }
+        kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(low), i);
+        if (kept.size() > count) kept.pop_back();
+    }
+    return kept;
+}
+
+// Bounded insertion stays cheaper than a full sort only for short prefixes.
+constexpr std::size_t kMaxPartialSortCount = 256;
+
+// The positions of `bindings` in ORDER BY order, with keys computed once per binding. When only
+// the first `needed` rows can be returned, only those positions are produced.
+std::vector<std::size_t> sort_order(PropertyCache& cache, const std::vector<SortItem>& items, const BindingList& bindings,
+                                    std::optional<std::size_t> needed) {
     const std::size_t width = items.size();
     std::vector<Value> keys;
     keys.reserve(bindings.size() * width);
     for (std::size_t b = 0; b < bindings.size(); ++b) {
         for (const SortItem& item : items) keys.push_back(cache.project(bindings[b][item.position], item.prop));
     }
-    std::vector<std::size_t> order(bindings.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    merge_sort(order, [&](std::size_t a, std::size_t b) {
+    auto less = [&](std::size_t a, std::size_t b) {
         for (std::size_t i = 0; i < width; ++i) {
             const int c = compare_order_value(keys[a * width + i], keys[b * width + i]);
             if (c != 0) return items[i].desc ? c > 0 : c < 0;
         }
         return false;
-    });
+    };
+    if (needed && *needed > 0 && *needed <= kMaxPartialSortCount && *needed < bindings.size()) {
+        return stable_smallest(bindings.size(), *needed, less);
+    }
+    std::vector<std::size_t> order(bindings.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    merge_sort(order, less);
     return order;
 }
 
@@ -696,6 +747,17 @@ private:
     std::map<std::string, Group> groups_;  // std::string orders by unsigned bytes
 };
 
+// How many sorted bindings can reach the result: all of them under DISTINCT (duplicates drop
+// out after sorting) or without LIMIT.
+std::optional<std::size_t> rows_needed(const Query& query) {
+    if (query.distinct || !query.limit) return std::nullopt;
+    const std::uint64_t skip = query.skip.value_or(0);
+    if (*query.limit > kNoLimit - skip) return std::nullopt;
+    const std::uint64_t needed = skip + *query.limit;
+    if (needed > std::numeric_limits<std::size_t>::max()) return std::nullopt;
+    return static_cast<std::size_t>(needed);
+}
+
 bool has_aggregate(const Query& query) {
     return std::any_of(query.returns.begin(), query.returns.end(), [](const ReturnItem& item) { return item.agg.has_value(); });
 }
@@ -733,7 +795,7 @@ QueryResult execute(const LoadedGraph& graph, const Query& query) {
             bindings.indices.insert(bindings.indices.end(), binding.begin(), binding.end());
             return true;
         });
-        for (std::size_t i : sort_order(cache, sort_items, bindings)) {
+        for (std::size_t i : sort_order(cache, sort_items, bindings, rows_needed(query))) {
             if (!sink.offer(project_row(cache, columns, bindings[i]))) break;
         }
     } else {

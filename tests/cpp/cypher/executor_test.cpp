@@ -310,6 +310,24 @@ TEST(ExecutorTest, OrderByWithMixedKindsKeepsEveryRow) {
     EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());
 }
 
+TEST(ExecutorTest, OrderByWithLimitKeepsThePrefixOfTheFullOrder) {
+    // Few distinct keys, many ties: the limited sort must keep the tie order of the full sort.
+    std::vector<std::string> props;
+    for (int i = 0; i < 300; ++i) {
+        props.push_back(i % 17 == 0 ? "{}" : R"({"v":)" + std::to_string((i * 13) % 7) + R"(,"w":)" + std::to_string(i % 3) + "}");
+    }
+    const TestGraph graph(products(props));
+    const std::string query = "MATCH (p:Product) RETURN p.name, p.v ORDER BY p.v DESC, p.w";
+    const std::vector<std::string> all = graph.rows(query);
+    ASSERT_EQ(all.size(), 300u);
+    for (const auto& [skip, limit] : std::vector<std::pair<int, int>>{{0, 1}, {0, 10}, {5, 40}, {250, 100}, {0, 299}}) {
+        SCOPED_TRACE(std::to_string(skip) + " " + std::to_string(limit));
+        const auto first = all.begin() + std::min(skip, 300);
+        const std::vector<std::string> expected(first, first + std::min<std::ptrdiff_t>(limit, all.end() - first));
+        EXPECT_EQ(graph.rows(query + " SKIP " + std::to_string(skip) + " LIMIT " + std::to_string(limit)), expected);
+    }
+}
+
 TEST(ExecutorTest, DistinctSkipAndLimitApplyInOrder) {
     std::vector<std::string> props;
     for (int i = 0; i < 10; ++i) props.push_back(R"({"i":)" + std::to_string(i) + R"(,"one":)" + (i % 2 ? "1" : "1.0") + "}");
