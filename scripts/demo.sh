@@ -22,7 +22,7 @@ rows = kuv.query(
     "MATCH (p:Product) RETURN p.name AS product, p.price AS price, p.currency AS currency ORDER BY product",
 )
 for row in rows:
-    print(f"  {row['product']:<40} {row['price']:>8} {row['currency'] or ''}")
+    print(f"  {row['product']:<40} {str(row['price']):>8} {row['currency'] or ''}")
 variants = kuv.query(graph_path, "MATCH (p:Product)-[:Offers|HasVariant]->(o) RETURN count(*) AS n")
 brands = kuv.query(graph_path, "MATCH (p:Product)-[:Brand]->(b:Brand) RETURN b.name AS brand ORDER BY brand")
 print(f"offers and variants: {variants[0]['n']}; brands: {', '.join(r['brand'] for r in brands)}")
