@@ -1,6 +1,7 @@
 #include "cypher/parser.hpp"
 
 #include "core/debug_text.hpp"
+#include "core/error.hpp"
 #include "cypher/lexer.hpp"
 #include "cypher/value.hpp"
 
@@ -49,7 +50,7 @@ std::string render_ranges(const icu::UnicodeSet& set) {
 PerlClass make_perl_class(const char* icu_pattern) {
     UErrorCode status = U_ZERO_ERROR;
     icu::UnicodeSet set(icu::UnicodeString(icu_pattern, -1, US_INV), status);
-    if (U_FAILURE(status)) throw std::runtime_error("bad built-in Unicode set");
+    if (U_FAILURE(status)) throw Fatal(std::string("Unicode set ") + icu_pattern + ": " + u_errorName(status));
     icu::UnicodeSet complement(set);
     complement.complement().remove(0xD800, 0xDFFF);
     return PerlClass{render_ranges(set), render_ranges(complement)};
@@ -95,9 +96,9 @@ std::string with_unicode_classes(std::string_view pattern) {
         if (c == '\\' && next == 'Q' && !in_class) {
             copy_through("\\E");
         } else if (c == '\\' && next != '\0') {
-            const char lower = char(next | 0x20);
-            if (const PerlClass* cls = perl_class(lower); cls != nullptr && (next == lower || next == lower - 0x20)) {
-                append_perl_class(out, *cls, next != lower, in_class);
+            const bool negated = next >= 'A' && next <= 'Z';
+            if (const PerlClass* cls = perl_class(negated ? char(next - 'A' + 'a') : next)) {
+                append_perl_class(out, *cls, negated, in_class);
             } else {
                 out.append(pattern.substr(i, 2));
             }
