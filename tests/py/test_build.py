@@ -68,6 +68,11 @@ def test_nul_in_output_directory(tmp_path):
         kuv.build_graph([], str(tmp_path / "a\0b" / "g.bin"))
 
 
+def test_nul_in_output_file_name_fails_the_save(tmp_path):
+    with pytest.raises(ValueError, match="^write tmp graph.bin$"):
+        kuv.build_graph([], str(tmp_path / "g\0.bin"))
+
+
 def test_save_failure_is_value_error(tmp_path):
     target = tmp_path / "dir.bin"
     target.mkdir()

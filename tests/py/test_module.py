@@ -26,7 +26,11 @@ def test_signatures_and_docstrings():
     }
     for name, parameters in expected.items():
         assert list(inspect.signature(getattr(kuv, name)).parameters) == parameters
-    assert kuv.build_graph.__doc__.startswith("Build a graph from in-memory HTML strings")
+    assert kuv.build_graph.__doc__ == (
+        "Build a graph from in-memory HTML strings and serialize it to `out_path`\n"
+        "(rkyv `graph.bin`). Returns the byte size written. Suited to small batches\n"
+        "where holding all HTML in memory is fine."
+    )
     assert "\u2014 independent of page count" in kuv.build_graph_from_dir.__doc__
     assert kuv.merge_graph.__doc__.endswith("fully deserializes into memory before the atomic rewrite).")
     assert kuv.query.__doc__.endswith('value becomes a nested dict `{"idx", "kind", "name"}`.')

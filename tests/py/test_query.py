@@ -19,6 +19,12 @@ def test_missing_file_is_reported_before_a_bad_query(tmp_path):
     assert str(info.value) == f'open "{missing}"'
 
 
+def test_nul_in_graph_path_is_an_open_error(tmp_path):
+    with pytest.raises(ValueError) as info:
+        kuv.query(str(tmp_path) + "/a\0b.bin", "MATCH (n) RETURN n")
+    assert str(info.value) == f'open "{tmp_path}/a\\0b.bin"'
+
+
 def test_corrupt_file_is_value_error(tmp_path):
     path = tmp_path / "junk.bin"
     path.write_bytes(b"not a graph at all")
