@@ -226,7 +226,10 @@ private:
     // Counts open parentheses and NOTs so that recursion stops before the stack runs out.
     class NestingGuard {
     public:
-        explicit NestingGuard(std::size_t& depth) : depth_(depth) { check_nesting(++depth_); }
+        explicit NestingGuard(std::size_t& depth) : depth_(depth) {
+            check_nesting(depth_ + 1);
+            ++depth_;
+        }
         ~NestingGuard() { --depth_; }
         NestingGuard(const NestingGuard&) = delete;
         NestingGuard& operator=(const NestingGuard&) = delete;
