@@ -339,10 +339,10 @@ TEST(Parser, RegexIsAnUnanchoredCaseSensitiveUnicodeSearch) {
 
 // ---- Nesting cap ----
 
-std::string repeated(std::string_view piece, std::size_t count) {
+std::string repeated(std::string_view unit, std::size_t count) {
     std::string out;
-    out.reserve(piece.size() * count);
-    for (std::size_t i = 0; i < count; ++i) out += piece;
+    out.reserve(unit.size() * count);
+    for (std::size_t i = 0; i < count; ++i) out += unit;
     return out;
 }
 
