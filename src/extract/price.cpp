@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <limits>
 #include <random>
 #include <span>
 #include <vector>
