@@ -32,11 +32,12 @@ void store_u32(char* p, std::uint32_t value) {
     std::memcpy(p, b, 4);
 }
 
+// A block copy where the host byte order already matches the file's.
 void store_offsets(char* p, const std::vector<std::uint32_t>& values) {
     if constexpr (std::endian::native == std::endian::little) {
         if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
     } else {
-        for (std::uint32_t value : values) store_u32(std::exchange(p, p + 4), value);
+        for (std::size_t i = 0; i < values.size(); ++i) store_u32(p + 4 * i, values[i]);
     }
 }
 
