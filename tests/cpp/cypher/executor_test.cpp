@@ -229,6 +229,21 @@ TEST(ExecutorTest, WhereIsTwoValued) {
     });
 }
 
+TEST(ExecutorTest, WhereNestedUpToTheParserCapEvaluates) {
+    const TestGraph graph(products({R"({"a":1})", R"({"a":2})"}));
+    std::string nots;
+    for (int i = 0; i < 998; ++i) nots += "NOT ";
+    std::string conjunction = "p.a = 1";
+    for (int i = 0; i < 900; ++i) conjunction += " AND p.a < 2";
+    std::string parenthesised = "p.a = 2";
+    for (int i = 0; i < 400; ++i) parenthesised = "(p.a > 5 OR " + parenthesised + ")";
+    expect_rows(graph, {
+        {"MATCH (p:Product) WHERE " + nots + "p.a = 1 RETURN p.name", {R"([Str("p0")])"}},
+        {"MATCH (p:Product) WHERE " + conjunction + " RETURN p.name", {R"([Str("p0")])"}},
+        {"MATCH (p:Product) WHERE " + parenthesised + " RETURN p.name", {R"([Str("p1")])"}},
+    });
+}
+
 TEST(ExecutorTest, ColumnsAreNamedByAliasFunctionAndBaseName) {
     const TestGraph graph(products({R"({"price":1})"}));
     EXPECT_EQ(graph.columns("MATCH (p:Product) RETURN p, p.name, COUNT(*), Sum(p.price), max(p) AS top, avg(p.x)"),
