@@ -88,6 +88,14 @@ void raise_failure(const Failure& failure, std::string_view function) {
     }
 }
 
+void raise_current_exception(std::string_view function) noexcept {
+    try {
+        raise_failure(capture_failure(), function);
+    } catch (...) {  // no memory left even for the message
+        PyErr_NoMemory();
+    }
+}
+
 [[noreturn]] void fail_api_call() {
     if (PyErr_Occurred() != nullptr) PyErr_Print();
     throw kuv::Fatal("Python API call failed");

@@ -40,6 +40,9 @@ auto run_without_lock(Work&& work) -> Outcome<std::invoke_result_t<Work&>> {
 // Sets the Python exception for a failure; `function` names the call in the fatal-error report.
 void raise_failure(const Failure& failure, std::string_view function);
 
+// Sets the Python exception for the C++ exception being handled (call only inside a catch block).
+void raise_current_exception(std::string_view function) noexcept;
+
 // Sets an exception of `type` whose single argument is `message` (any bytes, NUL included).
 void raise_text(PyObject* type, std::string_view message);
 
@@ -55,7 +58,7 @@ PyObject* guarded(std::string_view function, Body&& body) noexcept {
     try {
         return body();
     } catch (...) {
-        raise_failure(capture_failure(), function);
+        raise_current_exception(function);
         return nullptr;
     }
 }
