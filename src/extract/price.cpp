@@ -188,8 +188,9 @@ constexpr std::array<SymbolCurrency, 7> kSymbolCurrencies = {{
 constexpr std::size_t kCurrencyWindow = 16;
 
 std::string_view known_code(std::string_view letters) {
-    std::array<char, 3> upper{};
-    std::ranges::transform(letters, upper.begin(), fold_ascii_upper);
+    // `letters` is always three bytes long; index them directly so the optimiser can see it.
+    const std::array<char, 3> upper{fold_ascii_upper(letters[0]), fold_ascii_upper(letters[1]),
+                                    fold_ascii_upper(letters[2])};
     const std::string_view candidate(upper.data(), upper.size());
     const auto it = std::ranges::find(kCurrencyCodes, candidate);
     return it == kCurrencyCodes.end() ? std::string_view{} : *it;
