@@ -99,21 +99,9 @@ bool bind_keywords(const Signature& signature, PyObject* kwargs, std::span<PyObj
     return true;
 }
 
-// "'{}' object cannot be converted to '{}'" with the object's type's qualified name.
-void raise_downcast_error(PyObject* object, std::string_view target) {
-    PyRef qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
-    std::string type_name = "<unknown>";
-    if (qualname) {
-        type_name = display(qualname.get(), type_name);
-    } else {
-        PyErr_Clear();
-    }
-    raise_text(PyExc_TypeError, "'" + type_name + "' object cannot be converted to '" + std::string(target) + "'");
-}
-
 bool extract_text(PyObject* object, std::string& out) {
     if (!PyUnicode_Check(object)) {
-        raise_downcast_error(object, "PyString");
+        raise_cannot_convert(object, "PyString");
         return false;
     }
     PyRef bytes(PyUnicode_AsUTF8String(object));  // a lone surrogate raises UnicodeEncodeError
@@ -125,7 +113,7 @@ bool extract_text(PyObject* object, std::string& out) {
 bool extract_texts(PyObject* object, std::vector<std::string>& out) {
     if (PyUnicode_Check(object)) return raise_type_error("Can't extract `str` to `Vec`");
     if (!PySequence_Check(object)) {
-        raise_downcast_error(object, "Sequence");
+        raise_cannot_convert(object, "Sequence");
         return false;
     }
     const Py_ssize_t size_hint = PySequence_Size(object);
@@ -174,6 +162,17 @@ void name_the_argument(std::string_view parameter) {
 }
 
 }  // namespace
+
+void raise_cannot_convert(PyObject* object, std::string_view target) {
+    PyRef qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+    std::string type_name = "<unknown>";
+    if (qualname) {
+        type_name = display(qualname.get(), type_name);
+    } else {
+        PyErr_Clear();
+    }
+    raise_text(PyExc_TypeError, "'" + type_name + "' object cannot be converted to '" + std::string(target) + "'");
+}
 
 bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, std::span<PyObject*> bound) {
     for (PyObject*& slot : bound) slot = nullptr;

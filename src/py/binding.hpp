@@ -28,4 +28,8 @@ bool convert_text(PyObject* argument, std::string_view parameter, std::string& o
 // with the exception set.
 bool convert_texts(PyObject* argument, std::string_view parameter, std::vector<std::string>& out);
 
+// Sets TypeError "'{}' object cannot be converted to '{}'" with the qualified name of the
+// object's type and `target`.
+void raise_cannot_convert(PyObject* object, std::string_view target);
+
 }  // namespace kuv::py

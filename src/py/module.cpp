@@ -1,6 +1,7 @@
 // The module initialiser: creates `kuv` once per process, adds the four functions and
 // __version__, each also listed in __all__.
 #include "core/error.hpp"
+#include "py/binding.hpp"
 #include "py/errors.hpp"
 #include "py/functions.hpp"
 
@@ -31,7 +32,7 @@ PyRef all_list(PyObject* module) {
         return all;
     }
     if (!PyList_Check(all.get())) {
-        PyErr_SetString(PyExc_TypeError, "'__all__' object cannot be converted to 'PyList'");
+        raise_cannot_convert(all.get(), "PyList");
         return PyRef();
     }
     return all;
