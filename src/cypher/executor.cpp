@@ -288,12 +288,19 @@ bool is_truthy(const Value& value) {
     return true;
 }
 
-// Full Unicode lower-case mapping (final sigma, dotted capital I) in the root locale.
+// Full Unicode lower-case mapping (final sigma, dotted capital I) in the root locale. ICU takes
+// 32-bit lengths, so text beyond that is mapped in pieces cut before a UTF-8 lead byte.
 std::string lower_case(std::string_view text) {
+    constexpr std::size_t kMaxPiece = std::numeric_limits<std::int32_t>::max();
     std::string out;
-    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())))
-        .toLower(icu::Locale::getRoot())
-        .toUTF8String(out);
+    while (!text.empty()) {
+        std::size_t piece = std::min(text.size(), kMaxPiece);
+        while (piece < text.size() && piece > 1 && U8_IS_TRAIL(static_cast<std::uint8_t>(text[piece]))) --piece;
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(piece)))
+            .toLower(icu::Locale::getRoot())
+            .toUTF8String(out);
+        text.remove_prefix(piece);
+    }
     return out;
 }
 
