@@ -12,12 +12,10 @@
 #include <algorithm>
 #include <charconv>
 #include <compare>
-#include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <map>
 #include <memory>
-#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -114,12 +112,29 @@ PropValue value_of_member(std::string_view key, const Json& member) {
     }
 }
 
+// One u32 per node, zero until set. Stored in pages allocated on first touch, so a query that
+// reads a few nodes of a big graph does not clear an entry for every node.
+class NodeSlots {
+public:
+    explicit NodeSlots(std::uint32_t node_count) : pages_((std::size_t(node_count) >> kPageBits) + 1) {}
+
+    std::uint32_t& at(std::uint32_t node) {
+        auto& page = pages_[node >> kPageBits];
+        if (!page) page = std::make_unique<std::uint32_t[]>(std::size_t(1) << kPageBits);
+        return page[node & ((std::uint32_t(1) << kPageBits) - 1)];
+    }
+
+private:
+    static constexpr unsigned kPageBits = 12;
+    std::vector<std::unique_ptr<std::uint32_t[]>> pages_;
+};
+
 // Reads node properties for one query. Only the keys the query mentions are kept, converted
 // once per node when its props text is first parsed; "name" and "kind" come from the record.
 class PropertyCache {
 public:
     PropertyCache(const LoadedGraph& graph, std::vector<std::string> keys)
-        : graph_(graph), keys_(std::move(keys)) {}
+        : graph_(graph), keys_(std::move(keys)), ordinal_plus_one_(graph.node_count()) {}
 
     Value read(std::uint32_t node, std::string_view key) {
         if (key == "name") return std::string(node_name(graph_, node));
@@ -141,8 +156,7 @@ private:
     }
 
     std::size_t first_value_of(std::uint32_t node) {
-        if (!ordinal_plus_one_) ordinal_plus_one_ = zeroed_ordinals(graph_.node_count());
-        std::uint32_t& ordinal = ordinal_plus_one_[node];
+        std::uint32_t& ordinal = ordinal_plus_one_.at(node);
         if (ordinal == 0) {
             ordinal = ++parsed_count_;
             append_values(node);
@@ -162,22 +176,9 @@ private:
         }
     }
 
-    struct FreeDeleter {
-        void operator()(std::uint32_t* p) const { std::free(p); }
-    };
-    using Ordinals = std::unique_ptr<std::uint32_t[], FreeDeleter>;
-
-    // calloc hands out fresh zero pages for large arrays, so a query touching few nodes of a
-    // big graph does not pay for clearing one entry per node.
-    static Ordinals zeroed_ordinals(std::uint32_t count) {
-        Ordinals ordinals(static_cast<std::uint32_t*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(std::uint32_t))));
-        if (!ordinals) throw std::bad_alloc();
-        return ordinals;
-    }
-
     const LoadedGraph& graph_;
     std::vector<std::string> keys_;
-    Ordinals ordinal_plus_one_;  // per node: 0 until parsed, else its parse ordinal + 1
+    NodeSlots ordinal_plus_one_;  // per node: 0 until parsed, else its parse ordinal + 1
     std::uint32_t parsed_count_ = 0;
     std::vector<PropValue> values_;  // keys_.size() values per parsed node, in parse order
 };
