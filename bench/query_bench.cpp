@@ -1,6 +1,6 @@
 // Query benchmark on generated shop graphs built directly through GraphBuilder.
 //
-//   cmake -S . -B build/bench -G Ninja -DKUV_BENCH=ON -DKUV_MODULE=OFF -DCMAKE_BUILD_TYPE=Release
+//   cmake -S . -B build/bench -G Ninja -DKUV_BENCH=ON -DKUV_MODULE=OFF
 //   cmake --build build/bench --target query_bench && build/bench/query_bench [products...]
 //
 // For each size: open + validate the file, then each query (parse + execute) a few times; the
