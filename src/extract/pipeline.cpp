@@ -10,6 +10,7 @@
 #include "extract/platform_json.hpp"
 #include "extract/worker_pool.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,7 +65,18 @@ void warn_skip(const std::string& path, int errno_value) {
     write_stderr("kuv: skip " + debug_path(path) + ": " + os_error_text(errno_value) + "\n");
 }
 
+// Opening a named pipe for reading would wait for a writer, possibly forever; it is skipped with
+// the error that mapping any other non-regular file gives.
+bool is_named_pipe(const std::string& path) {
+    struct stat status {};
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
 void ingest_file(core::GraphBuilder& builder, const std::string& path) {
+    if (is_named_pipe(path)) {
+        warn_skip(path, ENODEV);
+        return;
+    }
     core::MappedFile file;
     core::MappedFile::Failure failure{};
     if (!core::MappedFile::open(path, file, failure)) {

@@ -1,6 +1,8 @@
 """build_graph, build_graph_from_dir and merge_graph as a caller sees them."""
 import errno
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -110,6 +112,17 @@ def test_from_dir_skips_unreadable_files_with_a_warning(tmp_path, capfd):
     assert capfd.readouterr().err == (
         f'kuv: skip "{html}/gone.html": {os.strerror(errno.ENOENT)} (os error {errno.ENOENT})\n'
     )
+
+
+def test_from_dir_skips_named_pipes_without_hanging(tmp_path):
+    html = tmp_path / "html"
+    html.mkdir()
+    os.mkfifo(html / "pipe.html")
+    script = "import kuv, sys; print(kuv.build_graph_from_dir(sys.argv[1], sys.argv[2])[0])"
+    result = subprocess.run([sys.executable, "-c", script, str(html), str(tmp_path / "g.bin")],
+                            capture_output=True, text=True, timeout=60)
+    assert result.stdout.strip() == "1"
+    assert result.stderr == f'kuv: skip "{html}/pipe.html": {os.strerror(errno.ENODEV)} (os error {errno.ENODEV})\n'
 
 
 def test_from_dir_reads_empty_and_invalid_utf8_files(tmp_path, capfd):

@@ -3,6 +3,7 @@
 #include "graph_snapshot.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,17 @@ TEST_F(BuildFromFiles, SkipsUnreadableFilesWithOneWarningEach) {
     EXPECT_EQ(names_of(std::move(builder)), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(warnings, "kuv: skip \"" + missing + "\": No such file or directory (os error 2)\n" +
                             "kuv: skip \"" + dir_.string() + "\": No such device (os error 19)\n");
+}
+
+TEST_F(BuildFromFiles, NamedPipeIsSkippedWithoutWaitingForAWriter) {
+    const std::string pipe = (dir_ / "pipe.html").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string page = write("a.html", jsonld_page("a", "A"));
+    ::testing::internal::CaptureStderr();
+    core::GraphBuilder builder = build_from_files({pipe, page});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "kuv: skip \"" + pipe + "\": No such device (os error 19)\n");
+    EXPECT_EQ(names_of(std::move(builder)), (std::vector<std::string>{"A"}));
 }
 
 TEST_F(BuildFromFiles, InvalidUtf8IsReplaced) {
