@@ -31,7 +31,15 @@ int hex_value(char c) {
     return -1;
 }
 
-void append_utf8(std::string& out, char32_t c) {
+// Where the scanner puts decoded string bytes: a std::string, or nowhere when only the
+// validity of the text matters.
+struct DiscardedText {
+    void append(std::string_view) {}
+    void operator+=(char) {}
+};
+
+template <class Out>
+void append_utf8(Out& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -59,29 +67,30 @@ std::size_t utf8_sequence_length(std::string_view s) {
     return c < 0 ? 0 : std::size_t(length);
 }
 
-class Parser {
+// The one JSON grammar. It checks a whole text and reports its structure to a Handler:
+//   open(is_array) and close() around every container (empty ones too),
+//   key(name) for a member name and value(json) for a scalar, each only when the handler
+//   wants_key() / wants_value() at that point; unwanted strings are checked, never decoded.
+// Containers are kept on an explicit stack, so nesting never deepens the call stack.
+template <class Handler>
+class Scanner {
 public:
-    explicit Parser(std::string_view text) : text_(text) {}
+    Scanner(std::string_view text, Handler& handler) : text_(text), handler_(handler) {}
 
-    std::optional<Json> parse_document() {
+    bool scan_document() {
         skip_space();
-        std::optional<Json> result = parse_value_iteratively();
-        if (!result) return std::nullopt;
+        if (!scan_value_iteratively()) return false;
         skip_space();
-        if (pos_ != text_.size()) return std::nullopt;
-        return result;
+        return pos_ == text_.size();
     }
 
 private:
-    // An open container and, for objects, the name of the member whose value comes next.
-    struct Frame {
-        Json container;
-        std::string key;
-    };
-
     std::string_view text_;
     std::size_t pos_ = 0;
-    std::vector<Frame> open_;
+    Handler& handler_;
+    std::array<bool, kMaxNesting> open_is_array_{};
+    std::size_t depth_ = 0;
+    std::string name_;  // the member name being decoded, reused across members
 
     bool at_end() const { return pos_ >= text_.size(); }
     char peek() const { return text_[pos_]; }
@@ -104,86 +113,90 @@ private:
 
     enum class Step { value_ready, container_opened, failed };
 
-    // Containers are kept on an explicit stack, so nesting never deepens the call stack.
-    std::optional<Json> parse_value_iteratively() {
+    bool scan_value_iteratively() {
         while (true) {
-            Json value;
-            const Step step = begin_value(value);
-            if (step == Step::failed) return std::nullopt;
+            const Step step = begin_value();
+            if (step == Step::failed) return false;
             if (step == Step::container_opened) continue;  // its first element comes next
-            // Attach the finished value, closing every container it completes.
+            // A value is complete: read what follows it, closing every container it completes.
             while (true) {
-                if (open_.empty()) return value;
-                Frame& top = open_.back();
-                const bool is_array = top.container.is_array();
-                if (is_array) {
-                    top.container.get_ref<Json::array_t&>().push_back(std::move(value));
-                } else {
-                    // The last of duplicate keys wins.
-                    top.container.get_ref<Json::object_t&>().insert_or_assign(std::move(top.key),
-                                                                              std::move(value));
-                }
+                if (depth_ == 0) return true;
+                const bool is_array = open_is_array_[depth_ - 1];
                 skip_space();
                 if (consume(',')) {
-                    if (!is_array && !read_member_name(top)) return std::nullopt;
+                    if (!is_array && !read_member_name()) return false;
                     break;
                 }
-                if (!consume(is_array ? ']' : '}')) return std::nullopt;
-                value = std::move(top.container);
-                open_.pop_back();
+                if (!consume(is_array ? ']' : '}')) return false;
+                --depth_;
+                handler_.close();
             }
         }
     }
 
-    // Reads a scalar or an empty container into `out`, or opens a container.
-    Step begin_value(Json& out) {
+    // Reads a scalar or an empty container, or opens a container.
+    Step begin_value() {
         skip_space();
         if (at_end()) return Step::failed;
         std::optional<Json> scalar;
         switch (peek()) {
-            case '{': return open_container(Json::object(), '}', out);
-            case '[': return open_container(Json::array(), ']', out);
-            case '"': {
-                std::string s;
-                if (!read_string(s)) return Step::failed;
-                scalar = Json(std::move(s));
-                break;
-            }
+            case '{': return open_container(false);
+            case '[': return open_container(true);
+            case '"': return read_string_value() ? Step::value_ready : Step::failed;
             case 't': if (consume_word("true")) scalar = Json(true); break;
             case 'f': if (consume_word("false")) scalar = Json(false); break;
             case 'n': if (consume_word("null")) scalar = Json(nullptr); break;
             default: scalar = read_number(); break;
         }
         if (!scalar) return Step::failed;
-        out = std::move(*scalar);
+        if (handler_.wants_value()) handler_.value(std::move(*scalar));
         return Step::value_ready;
     }
 
-    Step open_container(Json empty, char closer, Json& out) {
-        if (open_.size() >= kMaxNesting) return Step::failed;
+    Step open_container(bool is_array) {
+        if (depth_ >= kMaxNesting) return Step::failed;
         ++pos_;
+        handler_.open(is_array);
         skip_space();
-        if (consume(closer)) {
-            out = std::move(empty);
+        if (consume(is_array ? ']' : '}')) {
+            handler_.close();
             return Step::value_ready;
         }
-        open_.push_back(Frame{std::move(empty), {}});
-        if (open_.back().container.is_object() && !read_member_name(open_.back())) return Step::failed;
+        open_is_array_[depth_++] = is_array;
+        if (!is_array && !read_member_name()) return Step::failed;
         return Step::container_opened;
     }
 
-    // Reads `"name" :` into the frame's pending key.
-    bool read_member_name(Frame& frame) {
+    bool read_string_value() {
+        if (!handler_.wants_value()) {
+            DiscardedText ignored;
+            return read_string(ignored);
+        }
+        std::string s;
+        if (!read_string(s)) return false;
+        handler_.value(Json(std::move(s)));
+        return true;
+    }
+
+    // Reads `"name" :`.
+    bool read_member_name() {
         skip_space();
         if (at_end() || peek() != '"') return false;
-        frame.key.clear();
-        if (!read_string(frame.key)) return false;
+        if (handler_.wants_key()) {
+            name_.clear();
+            if (!read_string(name_)) return false;
+            handler_.key(name_);
+        } else {
+            DiscardedText ignored;
+            if (!read_string(ignored)) return false;
+        }
         skip_space();
         return consume(':');
     }
 
     // Reads a string token starting at its opening quote into `out`.
-    bool read_string(std::string& out) {
+    template <class Out>
+    bool read_string(Out& out) {
         ++pos_;
         while (true) {
             const std::size_t run_start = pos_;
@@ -212,7 +225,8 @@ private:
         }
     }
 
-    bool read_escape(std::string& out) {
+    template <class Out>
+    bool read_escape(Out& out) {
         if (at_end()) return false;
         const char c = text_[pos_++];
         switch (c) {
@@ -242,7 +256,8 @@ private:
     }
 
     // After "\u": a code point, or a surrogate pair written as two escapes.
-    bool read_unicode_escape(std::string& out) {
+    template <class Out>
+    bool read_unicode_escape(Out& out) {
         const std::optional<char32_t> first = read_hex4();
         if (!first) return false;
         if (*first >= 0xDC00 && *first <= 0xDFFF) return false;
@@ -345,6 +360,108 @@ private:
         }
         return exponent + point_shift <= 0;
     }
+};
+
+// Builds the tree of every value the scanner reports.
+class TreeBuilder {
+public:
+    bool wants_key() const { return true; }
+    bool wants_value() const { return true; }
+
+    void open(bool is_array) { open_.push_back(Frame{is_array ? Json::array() : Json::object(), {}}); }
+
+    void key(std::string_view name) { open_.back().key.assign(name); }
+
+    void value(Json&& value) {
+        if (open_.empty()) {
+            result_ = std::move(value);
+            return;
+        }
+        Frame& top = open_.back();
+        if (top.container.is_array()) {
+            top.container.get_ref<Json::array_t&>().push_back(std::move(value));
+        } else {
+            // The last of duplicate keys wins.
+            top.container.get_ref<Json::object_t&>().insert_or_assign(std::move(top.key), std::move(value));
+        }
+    }
+
+    void close() {
+        Json finished = std::move(open_.back().container);
+        open_.pop_back();
+        value(std::move(finished));
+    }
+
+    // The outermost value, once it is complete.
+    std::optional<Json> take_result() { return std::exchange(result_, std::nullopt); }
+
+private:
+    // An open container and, for objects, the name of the member whose value comes next.
+    struct Frame {
+        Json container;
+        std::string key;
+    };
+
+    std::vector<Frame> open_;
+    std::optional<Json> result_;
+};
+
+// Builds only the values of the top-level object's members named in `names`.
+class MemberPicker {
+public:
+    explicit MemberPicker(std::span<const std::string> names) : names_(names) {
+        picked_.values.resize(names.size());
+    }
+
+    bool wants_key() const { return depth_ == 1 || capturing(); }
+    bool wants_value() const { return capturing(); }
+
+    void open(bool is_array) {
+        if (depth_ == 0) picked_.is_object = !is_array;
+        if (capturing()) builder_.open(is_array);
+        ++depth_;
+    }
+
+    void close() {
+        --depth_;
+        if (capturing()) {
+            builder_.close();
+            keep_if_complete();
+        }
+    }
+
+    void key(std::string_view name) {
+        if (depth_ > 1) {
+            builder_.key(name);
+            return;
+        }
+        const auto found = std::find(names_.begin(), names_.end(), name);
+        capture_ = found == names_.end() ? std::nullopt : std::optional(std::size_t(found - names_.begin()));
+    }
+
+    void value(Json&& value) {
+        builder_.value(std::move(value));
+        keep_if_complete();
+    }
+
+    PickedMembers take() && { return std::move(picked_); }
+
+private:
+    bool capturing() const { return capture_.has_value(); }
+
+    // A later member of the same name replaces an earlier one.
+    void keep_if_complete() {
+        if (std::optional<Json> member = builder_.take_result()) {
+            picked_.values[*capture_] = std::move(member);
+            capture_.reset();
+        }
+    }
+
+    std::span<const std::string> names_;
+    std::size_t depth_ = 0;
+    std::optional<std::size_t> capture_;  // the name whose member value is being built
+    TreeBuilder builder_;
+    PickedMembers picked_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -485,7 +602,17 @@ void write_integer(std::string& out, Integer value) {
 
 }  // namespace
 
-std::optional<Json> parse_json(std::string_view text) { return Parser(text).parse_document(); }
+std::optional<Json> parse_json(std::string_view text) {
+    TreeBuilder builder;
+    if (!Scanner(text, builder).scan_document()) return std::nullopt;
+    return builder.take_result();
+}
+
+std::optional<PickedMembers> pick_json_members(std::string_view text, std::span<const std::string> names) {
+    MemberPicker picker(names);
+    if (!Scanner(text, picker).scan_document()) return std::nullopt;
+    return std::move(picker).take();
+}
 
 void write_shortest_float(std::string& out, double value, int min_plain_exponent, FloatTie tie) {
     if (std::signbit(value)) out += '-';

@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kuv {
 
@@ -19,6 +21,18 @@ using Json = nlohmann::json;
 // double range, a lone surrogate escape or invalid UTF-8; a float too small for a double reads
 // as zero. The last of duplicate keys wins. Never recurses on the input's depth.
 std::optional<Json> parse_json(std::string_view text);
+
+// Members picked by name from the top-level object of a JSON text.
+struct PickedMembers {
+    bool is_object = false;  // whether the text's value is an object
+    // Per requested name: the value of the last member of that name, or nullopt without one.
+    std::vector<std::optional<Json>> values;
+};
+
+// Accepts and rejects exactly the texts parse_json does, with the same values, but builds only
+// the values of the top-level members named in `names`: everything else is checked, not built.
+// For reading a few members of a large document.
+std::optional<PickedMembers> pick_json_members(std::string_view text, std::span<const std::string> names);
 
 // The single compact printer: no white space, members in key order, escapes \" \\ \b \f \n \r \t,
 // other bytes below 0x20 as \u00xx, everything else raw; floats as shortest round-trip digits
