@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace kuv {
 namespace {
@@ -18,9 +19,13 @@ std::string nested(std::size_t depth, std::string_view open, std::string_view in
     return text;
 }
 
-TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
-    struct Case { std::string text; std::string printed; };
-    const Case cases[] = {
+struct Accepted {
+    std::string text;
+    std::string printed;
+};
+
+std::vector<Accepted> accepted_documents() {
+    return {
         {"null", "null"},
         {" \t\r\n true \n", "true"},
         {"false", "false"},
@@ -52,8 +57,31 @@ TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
         {"-9223372036854775809", "-9.223372036854776e18"},
         {"1.7976931348623157e308", "1.7976931348623157e308"},
         {"4.9e-324", "5e-324"},
+        {R"({"a":{"a":1},"b":[{"a":2}]})", R"({"a":{"a":1},"b":[{"a":2}]})"},
+        {R"({"\u0061":1,"b\n":"\u00e9"})", "{\"a\":1,\"b\\n\":\"\xC3\xA9\"}"},
+        {R"([{"a":1}])", R"([{"a":1}])"},
     };
-    for (const Case& c : cases) {
+}
+
+std::vector<std::string> malformed_documents() {
+    return {
+        "", " ", "nul", "nulll", "True", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{1:2}",
+        "[1 2]", "[", "]", "{", "{\"a\":}", "1 2", "\"abc", "'x'", "01", "-01", "00", "-", "+1", ".5", "5.",
+        "1.e5", "1e", "1e+", "0x10", "NaN", "Infinity", "-Infinity", "1e400", "-1e400", "1e99999999999999999999",
+        std::string(400, '9'),
+        "\xEF\xBB\xBFnull",                    // byte-order mark
+        "\"\\ud800\"", "\"\\udc00\"",             // lone surrogates
+        "\"\\ud800\\u0041\"", "\"\\ud800x\"",
+        "\"\\x41\"", "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"",
+        std::string("\"a\tb\""), std::string("\"a\nb\""), std::string("\"\0\"", 3),
+        "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xFF\"", "\"\x80\"",
+        "[1]\x0B", "\x0C" "1", "[1] x", "{}}", "[]]",
+        R"({"a":1,"a":2,})", R"({"a":[1,{"b":}]})", R"({"a":"\ud800"})", R"({"a":1e400})",
+    };
+}
+
+TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
+    for (const Accepted& c : accepted_documents()) {
         const std::optional<Json> value = parse_json(c.text);
         ASSERT_TRUE(value.has_value()) << c.text;
         EXPECT_EQ(to_json_text(*value), c.printed) << c.text;
@@ -74,37 +102,110 @@ TEST(ParseJson, KeepsIntegerKinds) {
 }
 
 TEST(ParseJson, RejectsMalformedInput) {
-    const std::string cases[] = {
-        "", " ", "nul", "nulll", "True", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{1:2}",
-        "[1 2]", "[", "]", "{", "{\"a\":}", "1 2", "\"abc", "'x'", "01", "-01", "00", "-", "+1", ".5", "5.",
-        "1.e5", "1e", "1e+", "0x10", "NaN", "Infinity", "-Infinity", "1e400", "-1e400", "1e99999999999999999999",
-        std::string(400, '9'),
-        "\xEF\xBB\xBFnull",                    // byte-order mark
-        "\"\\ud800\"", "\"\\udc00\"",             // lone surrogates
-        "\"\\ud800\\u0041\"", "\"\\ud800x\"",
-        "\"\\x41\"", "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"",
-        std::string("\"a\tb\""), std::string("\"a\nb\""), std::string("\"\0\"", 3),
-        "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xFF\"", "\"\x80\"",
-        "[1]\x0B", "\x0C" "1", "[1] x", "{}}", "[]]",
-    };
-    for (const std::string& text : cases) {
+    for (const std::string& text : malformed_documents()) {
         EXPECT_FALSE(parse_json(text).has_value()) << text;
     }
 }
 
-TEST(ParseJson, AllowsAtMost127NestedContainers) {
-    EXPECT_TRUE(parse_json(nested(127, "[", "", "]")).has_value());
-    EXPECT_FALSE(parse_json(nested(128, "[", "", "]")).has_value());
-    EXPECT_TRUE(parse_json(nested(126, "{\"k\":", "[1]", "}")).has_value());
-    EXPECT_FALSE(parse_json(nested(127, "{\"k\":", "[1]", "}")).has_value());
-    EXPECT_TRUE(parse_json(nested(127, "[", "1", "]")).has_value());
-    // Depth counts open containers, not how many were seen.
-    EXPECT_TRUE(parse_json("[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]").has_value());
+// Whether each entry point accepts `text`; the picker is asked for the one member name "k".
+bool parse_accepts(const std::string& text) { return parse_json(text).has_value(); }
+bool pick_accepts(const std::string& text) {
+    const std::string names[] = {"k"};
+    return pick_json_members(text, names).has_value();
 }
 
-TEST(ParseJson, DeepUnterminatedInputFailsWithoutRecursion) {
-    EXPECT_FALSE(parse_json(std::string(1'000'000, '[')).has_value());
-    EXPECT_FALSE(parse_json(nested(100'000, "[", "", "]")).has_value());
+TEST(ParseAndPickJson, AllowAtMost127NestedContainers) {
+    struct Case { std::string text; bool accepted; };
+    const Case cases[] = {
+        {nested(127, "[", "", "]"), true},
+        {nested(128, "[", "", "]"), false},
+        {nested(126, "{\"k\":", "[1]", "}"), true},
+        {nested(127, "{\"k\":", "[1]", "}"), false},
+        {nested(127, "[", "1", "]"), true},
+        // An empty container counts too.
+        {nested(126, "{\"k\":", "{}", "}"), true},
+        {nested(127, "{\"k\":", "{}", "}"), false},
+        // Depth counts open containers, not how many were seen.
+        {"[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parse_accepts(c.text), c.accepted) << c.text.size();
+        EXPECT_EQ(pick_accepts(c.text), c.accepted) << c.text.size();
+    }
+}
+
+TEST(ParseAndPickJson, DeepUnterminatedInputFailsWithoutRecursion) {
+    for (const std::string& text : {std::string(1'000'000, '['), nested(100'000, "[", "", "]"),
+                                    nested(100'000, "{\"k\":", "1", "}")}) {
+        EXPECT_FALSE(parse_accepts(text));
+        EXPECT_FALSE(pick_accepts(text));
+    }
+}
+
+// Same kind and same printed text, at every level.
+void expect_same_json(const Json& actual, const Json& expected, const std::string& context) {
+    EXPECT_EQ(actual.type(), expected.type()) << context;
+    EXPECT_EQ(to_json_text(actual), to_json_text(expected)) << context;
+    if (actual.is_structured() && actual.type() == expected.type() && actual.size() == expected.size()) {
+        auto a = actual.begin();
+        for (auto e = expected.begin(); e != expected.end(); ++a, ++e) expect_same_json(*a, *e, context);
+    }
+}
+
+TEST(PickJsonMembers, AgreesWithParseJsonOnEveryAcceptedDocument) {
+    for (const Accepted& c : accepted_documents()) {
+        const Json parsed = *parse_json(c.text);
+        std::vector<std::string> names{"missing"};
+        if (parsed.is_object()) {
+            for (const auto& [key, member] : parsed.items()) names.push_back(key);
+        }
+        const std::optional<PickedMembers> picked = pick_json_members(c.text, names);
+        ASSERT_TRUE(picked.has_value()) << c.text;
+        EXPECT_EQ(picked->is_object, parsed.is_object()) << c.text;
+        ASSERT_EQ(picked->values.size(), names.size()) << c.text;
+        EXPECT_FALSE(picked->values[0].has_value()) << c.text;
+        for (std::size_t i = 1; i < names.size(); ++i) {
+            ASSERT_TRUE(picked->values[i].has_value()) << c.text << " " << names[i];
+            expect_same_json(*picked->values[i], parsed.at(names[i]), c.text + " " + names[i]);
+        }
+    }
+}
+
+TEST(PickJsonMembers, RejectsEveryDocumentParseJsonRejects) {
+    const std::vector<std::string> name_sets[] = {{}, {"a"}, {"a", "b", "k"}};
+    for (const std::string& text : malformed_documents()) {
+        for (const auto& names : name_sets) {
+            EXPECT_FALSE(pick_json_members(text, names).has_value()) << text << " with " << names.size() << " names";
+        }
+    }
+}
+
+TEST(PickJsonMembers, BuildsOnlyTheNamedTopLevelMembers) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> names;
+        std::vector<std::string> printed;  // per name; "" when absent
+    };
+    const Case cases[] = {
+        {R"({"x":{"a":1},"a":2})", {"a", "x"}, {"2", R"({"a":1})"}},
+        {R"({"x":{"a":1},"y":[{"a":2}]})", {"a"}, {""}},
+        {R"([{"a":1}])", {"a"}, {""}},
+        {R"("a")", {"a"}, {""}},
+        {R"({"a":{"b":[1,{"c":"d"}]},"a":3})", {"a"}, {"3"}},
+        {R"({"a":3,"a":{"b":[1,{"c":"d"}]}})", {"a"}, {R"({"b":[1,{"c":"d"}]})"}},
+        {R"({"p":"x","q":{},"r":[],"s":null})", {"r", "q", "p", "s"}, {"[]", "{}", "\"x\"", "null"}},
+        {R"({"a\u0062":1,"ab ":2})", {"ab"}, {"1"}},
+        {R"({"a":1})", {}, {}},
+    };
+    for (const Case& c : cases) {
+        const std::optional<PickedMembers> picked = pick_json_members(c.text, c.names);
+        ASSERT_TRUE(picked.has_value()) << c.text;
+        ASSERT_EQ(picked->values.size(), c.names.size()) << c.text;
+        for (std::size_t i = 0; i < c.names.size(); ++i) {
+            const std::optional<Json>& value = picked->values[i];
+            EXPECT_EQ(value ? to_json_text(*value) : "", c.printed[i]) << c.text << " " << c.names[i];
+        }
+    }
 }
 
 TEST(WriteJson, EscapesOnlyWhatJsonNeeds) {
