@@ -129,8 +129,9 @@ private:
     std::vector<std::unique_ptr<std::uint32_t[]>> pages_;
 };
 
-// Reads node properties for one query. Only the keys the query mentions are kept, converted
-// once per node when its props text is first parsed; "name" and "kind" come from the record.
+// Reads node properties for one query. Only the keys the query mentions are kept: each node's
+// props text is scanned once, on first read, building just those members, which are converted
+// then; "name" and "kind" come from the record.
 class PropertyCache {
 public:
     PropertyCache(const LoadedGraph& graph, std::vector<std::string> keys)
@@ -164,15 +165,13 @@ private:
         return std::size_t(ordinal - 1) * keys_.size();
     }
 
+    // A props text that is not JSON reads as no properties at all.
     void append_values(std::uint32_t node) {
-        const std::optional<Json> props = parse_json(graph_.bytes_of(graph_.props(node)));
-        for (const std::string& key : keys_) {
-            if (!props || !props->is_object()) {
-                values_.emplace_back(Null{});
-                continue;
-            }
-            const auto member = props->find(key);
-            values_.push_back(member == props->end() ? PropValue{Null{}} : value_of_member(key, *member));
+        if (keys_.empty()) return;
+        const std::optional<PickedMembers> props = pick_json_members(graph_.bytes_of(graph_.props(node)), keys_);
+        for (std::size_t i = 0; i < keys_.size(); ++i) {
+            const std::optional<Json>* member = props ? &props->values[i] : nullptr;
+            values_.push_back(member && *member ? value_of_member(keys_[i], **member) : PropValue{Null{}});
         }
     }
 
