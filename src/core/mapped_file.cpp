@@ -33,7 +33,7 @@ bool MappedFile::open(const std::string& path, MappedFile& out, Failure& failure
         failure = {Step::Open, EINVAL};
         return false;
     }
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         failure = {Step::Open, errno};
         return false;

@@ -3,6 +3,8 @@
 #include "core/debug_text.hpp"
 #include "core/mapped_file.hpp"
 #include "core/os_error.hpp"
+#include "core/stderr.hpp"
+#include "core/utf8.hpp"
 #include "extract/dom.hpp"
 #include "extract/dom_attr.hpp"
 #include "extract/jsonld.hpp"
@@ -10,10 +12,7 @@
 #include "extract/platform_json.hpp"
 #include "extract/worker_pool.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 
 namespace kuv::extract {
 namespace {
@@ -52,31 +51,11 @@ void ingest_each(core::GraphBuilder& builder, const std::vector<Json>& values, c
     for (const Json& value : values) ingest(builder, value, scale);
 }
 
-void write_stderr(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 void warn_skip(const std::string& path, int errno_value) {
     write_stderr("kuv: skip " + debug_path(path) + ": " + os_error_text(errno_value) + "\n");
 }
 
-// Opening a named pipe for reading would wait for a writer, possibly forever; it is skipped with
-// the error that mapping any other non-regular file gives.
-bool is_named_pipe(const std::string& path) {
-    struct stat status {};
-    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
-}
-
 void ingest_file(core::GraphBuilder& builder, const std::string& path) {
-    if (is_named_pipe(path)) {
-        warn_skip(path, ENODEV);
-        return;
-    }
     core::MappedFile file;
     core::MappedFile::Failure failure{};
     if (!core::MappedFile::open(path, file, failure)) {
@@ -88,43 +67,6 @@ void ingest_file(core::GraphBuilder& builder, const std::string& path) {
     ingest_into(builder, extract, scale);
 }
 
-struct Utf8Step {
-    std::size_t length;  // of the well-formed sequence, or of the maximal invalid prefix
-    bool valid;
-};
-
-// The sequence starting at `pos`, by the ranges of well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
-Utf8Step utf8_step(std::string_view bytes, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(bytes[pos]);
-    if (lead < 0x80) return {1, true};
-    std::size_t continuation_count = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        continuation_count = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        continuation_count = 2;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        continuation_count = 3;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return {1, false};
-    }
-    std::size_t length = 1;
-    for (std::size_t k = 0; k < continuation_count; ++k, ++length) {
-        if (pos + length >= bytes.size()) return {length, false};
-        const auto next = static_cast<unsigned char>(bytes[pos + length]);
-        if (next < low || next > high) return {length, false};
-        low = 0x80;
-        high = 0xBF;
-    }
-    return {length, true};
-}
-
 }  // namespace
 
 std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer) {
@@ -134,7 +76,7 @@ std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer) 
     bool copying = false;
     while (pos < bytes.size()) {
         const Utf8Step step = utf8_step(bytes, pos);
-        if (!step.valid) {
+        if (step.kind != Utf8Step::Kind::Valid) {
             if (!copying) {
                 buffer.clear();
                 buffer.reserve(bytes.size() + kReplacement.size());

@@ -1,11 +1,10 @@
 #include "py/errors.hpp"
 
 #include "core/error.hpp"
+#include "core/stderr.hpp"
 
 #include <pthread.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <new>
 
 namespace kuv::py {
@@ -32,15 +31,6 @@ std::string current_thread_name() {
     char name[64] = {};
     if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') return "<unnamed>";
     return name;
-}
-
-void write_stderr(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
 }
 
 void report_fatal(std::string_view function, std::string_view message) {

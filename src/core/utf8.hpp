@@ -1,0 +1,20 @@
+#pragma once
+// Well-formed UTF-8 by its byte ranges (no overlong forms, no surrogates, nothing above
+// U+10FFFF), one sequence at a time. Shared by lossy decoding and the pool's UTF-8 check.
+#include <cstddef>
+#include <string_view>
+
+namespace kuv {
+
+struct Utf8Step {
+    enum class Kind { Valid, Invalid, Truncated };
+    Kind kind;
+    // Valid: the sequence's length. Invalid: the length of its maximal invalid prefix (1 to 3).
+    // Truncated (the text ends inside a sequence that was well-formed so far): the bytes left.
+    std::size_t length;
+};
+
+// The sequence starting at `pos` (below bytes.size()).
+Utf8Step utf8_step(std::string_view bytes, std::size_t pos);
+
+}  // namespace kuv
