@@ -1,7 +1,10 @@
 #pragma once
-// A readable picture of what a builder holds, for comparing against expected tables.
+// A readable picture of what a builder holds, and table checks of the graphs that inputs give.
 #include "core/builder.hpp"
 #include "core/schema.hpp"
+#include "extract/price.hpp"
+
+#include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
@@ -9,6 +12,9 @@
 #include <vector>
 
 namespace kuv::testing {
+
+using core::RelType;
+using extract::PriceScale;
 
 struct NodeRow {
     std::string kind;
@@ -50,6 +56,32 @@ inline Snapshot snapshot(core::GraphBuilder&& builder) {
         }
     }
     return result;
+}
+
+// One input and the graph it must give.
+template <class Input = std::string>
+struct GraphCase {
+    Input input;
+    std::vector<NodeRow> nodes;
+    std::vector<EdgeRow> edges = {};
+};
+
+// Feeds each case's input to `ingest(builder, input)` on a fresh builder and compares the graph.
+template <class Input, class Ingest>
+void expect_graphs(const std::vector<GraphCase<Input>>& cases, Ingest ingest) {
+    for (const GraphCase<Input>& c : cases) {
+        core::GraphBuilder builder;
+        ingest(builder, c.input);
+        const Snapshot got = snapshot(std::move(builder));
+        EXPECT_EQ(got.nodes, c.nodes) << ::testing::PrintToString(c.input).substr(0, 400);
+        EXPECT_EQ(got.edges, c.edges) << ::testing::PrintToString(c.input).substr(0, 400);
+    }
+}
+
+// The price members a verdict writes for an amount without page evidence or reference.
+inline std::string unconfident_price(const std::string& price, long long cents, int scale = 2) {
+    return R"("price":")" + price + R"(","price_cents":)" + std::to_string(cents) +
+           R"(,"price_confident":false,"price_scale":)" + std::to_string(scale) + R"(,"price_score":0)";
 }
 
 }  // namespace kuv::testing
