@@ -20,15 +20,14 @@ def jsonld_page(name, url, price="19.99", sku=None):
     )
 
 
+def numbered_pages(count):
+    return [jsonld_page(f"P{i}", f"https://s.example/{i}", sku=f"S{i}") for i in range(count)]
+
+
 @pytest.fixture
 def example_pages():
-    return {p.name: p.read_text(encoding="utf-8") for p in sorted(EXAMPLES.glob("*.html"))}
+    return [p.read_text(encoding="utf-8") for p in sorted(EXAMPLES.glob("*.html"))]
 
 
 def product_names(graph_path):
-    rows = kuv.query(str(graph_path), "MATCH (p:Product) RETURN p.name AS name")
-    return [row["name"] for row in rows]
-
-
-def node_count(graph_path):
-    return len(kuv.query(str(graph_path), "MATCH (n) RETURN n"))
+    return [row["name"] for row in kuv.query(str(graph_path), "MATCH (p:Product) RETURN p.name AS name")]

@@ -5,27 +5,21 @@ import sys
 
 import kuv
 
+PARAMETERS = {
+    "build_graph": ["pages", "out_path"],
+    "build_graph_from_dir": ["html_dir", "out_path"],
+    "merge_graph": ["existing_path", "pages", "removed_urls", "out_path"],
+    "query": ["graph_path", "cypher_query"],
+}
 
-def test_module_attributes():
-    assert kuv.__doc__ == ""
-    assert kuv.__version__ == "0.7.0"
-    assert kuv.__all__ == ["build_graph", "build_graph_from_dir", "merge_graph", "query", "__version__"]
-    for name in kuv.__all__[:4]:
+
+def test_module_attributes_signatures_and_docstrings():
+    assert (kuv.__doc__, kuv.__version__) == ("", "0.7.0")
+    assert kuv.__all__ == [*PARAMETERS, "__version__"]
+    for name, parameters in PARAMETERS.items():
         function = getattr(kuv, name)
-        assert function.__self__ is kuv
-        assert function.__module__ == "kuv"
-        assert function.__name__ == name
-
-
-def test_signatures_and_docstrings():
-    expected = {
-        "build_graph": ["pages", "out_path"],
-        "build_graph_from_dir": ["html_dir", "out_path"],
-        "merge_graph": ["existing_path", "pages", "removed_urls", "out_path"],
-        "query": ["graph_path", "cypher_query"],
-    }
-    for name, parameters in expected.items():
-        assert list(inspect.signature(getattr(kuv, name)).parameters) == parameters
+        assert (function.__self__, function.__module__, function.__name__) == (kuv, "kuv", name)
+        assert list(inspect.signature(function).parameters) == parameters
     assert kuv.build_graph.__doc__ == (
         "Build a graph from in-memory HTML strings and serialize it to `out_path`\n"
         "(rkyv `graph.bin`). Returns the byte size written. Suited to small batches\n"
@@ -37,14 +31,7 @@ def test_signatures_and_docstrings():
 
 
 def test_second_initialisation_raises_import_error():
-    script = (
-        "import sys, kuv\n"
-        "del sys.modules['kuv']\n"
-        "try:\n"
-        "    import kuv\n"
-        "except ImportError as e:\n"
-        "    print(e)\n"
-    )
+    script = "import sys, kuv\ndel sys.modules['kuv']\ntry:\n    import kuv\nexcept ImportError as e:\n    print(e)\n"
     output = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     assert output.strip() == (
         "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
@@ -53,7 +40,5 @@ def test_second_initialisation_raises_import_error():
 
 def test_only_init_symbol_exported():
     output = subprocess.run(["nm", "-D", "--defined-only", kuv.__file__], capture_output=True, text=True)
-    if output.returncode != 0:
-        return
-    exported = [line.split()[-1] for line in output.stdout.splitlines() if " T " in line]
-    assert exported == ["PyInit_kuv"]
+    if output.returncode == 0:
+        assert [line.split()[-1] for line in output.stdout.splitlines() if " T " in line] == ["PyInit_kuv"]
