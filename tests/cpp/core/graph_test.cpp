@@ -25,11 +25,12 @@ TEST(GraphStr, ReturnsValidTextInPlaceAndRefusesBadReferencesOrBytes) {
     const std::tuple<std::string, Str, std::string> cases[] = {  // pool, reference, text or fatal message
         {"x\xff" "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", {2, 14}, "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
         {"abc", {0xffffffffu, 0xffffffffu}, "range end index 8589934590 out of range for slice of length 3"},
-        {"ab\x80", {0, 3}, invalid + "1 bytes from index 2"},
+        {"ab\x80", {0, 3}, invalid + "1 bytes from index 2"}, {"\xf5\x80", {0, 2}, invalid + "1 bytes from index 0"},
         {"-ok\xf0\x9f\x98(", {1, 6}, invalid + "3 bytes from index 2"},
-        {"\xc3\xa9\xe0\x80", {0, 4}, invalid + "1 bytes from index 2"},  // overlong
-        {"\xed\xa0\x80", {0, 3}, invalid + "1 bytes from index 0"},      // surrogate
-        {"\xf4\x90\x80\x80", {0, 4}, invalid + "1 bytes from index 0"},  // above U+10FFFF
+        // overlong forms, a surrogate, above U+10FFFF
+        {"\xc0\xaf", {0, 2}, invalid + "1 bytes from index 0"}, {"\xc3\xa9\xe0\x80", {0, 4}, invalid + "1 bytes from index 2"},
+        {"\xf0\x8f\xbf\xbf", {0, 4}, invalid + "1 bytes from index 0"}, {"\xed\xa0\x80", {0, 3}, invalid + "1 bytes from index 0"},
+        {"\xf4\x90\x80\x80", {0, 4}, invalid + "1 bytes from index 0"},
         {"ab\xc3", {0, 3}, "string_pool utf8: incomplete utf-8 byte sequence from index 2"},
     };
     for (const auto& [pool, s, expected] : cases) {

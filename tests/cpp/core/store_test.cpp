@@ -239,7 +239,7 @@ TEST(GraphFileValidation, EachEditIsAcceptedOrRefusedWithItsMessage) {
         // highest kind and relation codes, offsets from 1, directions that do not mirror each other
         {"", [](std::string& i) { i[at(i, kNodes, 56)] = 8; i[at(i, kOutEdges)] = 9; poke(i, kInEdges, 4, 2);
                                   poke(i, kOutOffsets, 0, 1); poke(i, kInOffsets, 0, 1); poke(i, kInOffsets, 4, 1); }},
-        {kCorrupt, [](std::string& i) { i += '\0'; }},
+        {kCorrupt, [](std::string& i) { gap(i, kRoot, 1); }},  // a misaligned root
         {kCorrupt, [](std::string& i) { i[at(i, kNodes, 28)] = 9; }},
         {kCorrupt, [](std::string& i) { i[at(i, kNodes)] = '\xff'; }},
         {kCorrupt, [](std::string& i) { i[at(i, kOutEdges, 8)] = 10; }},
@@ -250,7 +250,7 @@ TEST(GraphFileValidation, EachEditIsAcceptedOrRefusedWithItsMessage) {
         {kCorrupt, [](std::string& i) { add(i, kPool, kStart, -1); }},  // before the file
         {kCorrupt, [](std::string& i) { set(i, kPool, kStart, back(4)); }},  // inside the root
         {kCorrupt, [](std::string& i) { set(i, kNodes, kLength, 0xffffffffu); }},
-        {kCorrupt, [](std::string& i) { set(i, kInEdges, kLength, 0x80000000u); }},
+        {kCorrupt, [](std::string& i) { set(i, kOutOffsets, kLength, 0x40000000u); }},  // 2^32 bytes
         {kCorrupt, [](std::string& i) { set(i, kNodes, kStart, 0x7fffffffu); }},
         {kCorrupt, [](std::string& i) { i[root_of(i)] = 0; i[at(i, kNodes)] = 9; }},  // checked before the magic
         {"graph.bin magic mismatch: got [75, 85, 86, 50], expected [75, 85, 86, 49]",
