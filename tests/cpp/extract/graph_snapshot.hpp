@@ -1,6 +1,7 @@
 #pragma once
 // A readable picture of what a builder holds, and table checks of the graphs that inputs give.
 #include "core/builder.hpp"
+#include "core/json.hpp"
 #include "core/schema.hpp"
 #include "extract/price.hpp"
 
@@ -76,6 +77,20 @@ void expect_graphs(const std::vector<GraphCase<Input>>& cases, Ingest ingest) {
         EXPECT_EQ(got.nodes, c.nodes) << ::testing::PrintToString(c.input).substr(0, 400);
         EXPECT_EQ(got.edges, c.edges) << ::testing::PrintToString(c.input).substr(0, 400);
     }
+}
+
+// Evidence of a page that names its currency and shows no amounts.
+inline PriceScale page_in(std::string_view currency) {
+    PriceScale scale;
+    scale.currency = currency;
+    return scale;
+}
+
+// Each value as JSON text.
+inline std::vector<std::string> json_texts(const std::vector<Json>& values) {
+    std::vector<std::string> texts;
+    for (const Json& value : values) texts.push_back(to_json_text(value));
+    return texts;
 }
 
 // The price members a verdict writes for an amount without page evidence or reference.

@@ -12,187 +12,94 @@
 namespace kuv::extract::next_data {
 namespace {
 
-using core::RelType;
-using testing::EdgeRow;
-using testing::NodeRow;
-
-std::optional<std::string> found_text(const std::string& html) {
-    const auto value = find_next_data(html);
-    if (!value) return std::nullopt;
-    return to_json_text(*value);
-}
+using namespace kuv::testing;
 
 std::string script(const std::string& body) {
     return R"(<script id="__NEXT_DATA__" type="application/json">)" + body + "</script>";
 }
 
-struct FindCase {
-    const char* what;
-    std::string html;
-    std::optional<std::string> expected;
-};
-
 TEST(FindNextData, CutsTheFirstMarkedScript) {
-    const std::vector<FindCase> cases = {
-        {"plain", script(R"({"b":[1],"a":null})"), R"({"a":null,"b":[1]})"},
-        {"single-quoted marker", R"(<script id='__NEXT_DATA__'>{"a":1}</script>)", std::nullopt},
-        {"other letter case", R"(<script id="__next_data__">{"a":1}</script>)", std::nullopt},
-        {"marker in an attribute value of another element",
-         R"(<meta content='id="__NEXT_DATA__"'>{"c":3}</script>)", R"({"c":3})"},
-        {"marker in a comment: the comment end closes the tag",
-         R"(<!-- id="__NEXT_DATA__" --><script>{"c":3}</script>)", std::nullopt},
-        {"only the first marker is used", script("{bad") + script("{}"), std::nullopt},
-        {"text after the value", script(R"({"a":1} x)"), std::nullopt},
-        {"only white space", script(" \n\t "), std::nullopt},
-        {"empty", script(""), std::nullopt},
-        {"Unicode white space is trimmed", script("\xC2\xA0\n{\"a\":1}\xE3\x80\x80\xE2\x80\xA8"), R"({"a":1})"},
-        {"a byte-order mark is not white space", script("\xEF\xBB\xBF{}"), std::nullopt},
-        {"character references are not decoded", script("{&quot;a&quot;:1}"), std::nullopt},
-        {"no closing angle bracket", R"(<script id="__NEXT_DATA__")", std::nullopt},
-        {"no end tag", R"(<script id="__NEXT_DATA__">{})", std::nullopt},
-        {"end tag is case-sensitive", R"(<script id="__NEXT_DATA__">{}</SCRIPT>)", std::nullopt},
-        {"scalar document", script("7"), "7"},
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {script(R"({"b":[1],"a":null})"), R"({"a":null,"b":[1]})"}, {script("7"), "7"},
+        // The marker is matched byte for byte, wherever it stands; the next '>' ends the tag.
+        {R"(<script id='__NEXT_DATA__'>{"a":1}</script>)", std::nullopt},
+        {R"(<meta content='id="__NEXT_DATA__"'>{"c":3}</script>)", R"({"c":3})"},
+        {R"(<!-- id="__NEXT_DATA__" --><script>{"c":3}</script>)", std::nullopt},
+        // Only the first marker is used, and its script must end with "</script>".
+        {script("{bad") + script("{}"), std::nullopt}, {R"(<script id="__NEXT_DATA__">{})", std::nullopt},
+        {R"(<script id="__NEXT_DATA__">{}</SCRIPT>)", std::nullopt}, {R"(<script id="__NEXT_DATA__")", std::nullopt},
+        // Exactly one JSON value between Unicode white space; no byte-order mark, no character references.
+        {script(R"({"a":1} x)"), std::nullopt}, {script(" \n\t "), std::nullopt},
+        {script("\xC2\xA0\n{\"a\":1}\xE3\x80\x80\xE2\x80\xA8"), R"({"a":1})"}, {script("\xEF\xBB\xBF{}"), std::nullopt},
+        {script("{&quot;a&quot;:1}"), std::nullopt},
+        {script(std::string(100'000, '[') + std::string(100'000, ']')), std::nullopt},  // fails quickly
+        {script(std::string(127, '[') + std::string(127, ']')), std::string(127, '[') + std::string(127, ']')},
     };
-    for (const FindCase& c : cases) EXPECT_EQ(found_text(c.html), c.expected) << c.what;
-}
-
-TEST(FindNextData, DeepNestingFailsQuickly) {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(found_text(script(std::string(100'000, '[') + std::string(100'000, ']'))), std::nullopt);
-    EXPECT_EQ(found_text(script(std::string(127, '[') + std::string(127, ']'))).value_or("").size(), 254u);
+    for (const auto& [html, expected] : cases) {
+        const auto found = find_next_data(html);
+        EXPECT_EQ(found ? std::optional{to_json_text(*found)} : std::nullopt, expected) << html.substr(0, 80);
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-struct WalkCase {
-    const char* what;
-    std::string document;
-    std::vector<std::string> expected;
-};
-
 std::vector<std::string> walked(const std::string& document) {
     std::vector<Json> out;
-    walk(*parse_json(document), out);
-    std::vector<std::string> texts;
-    for (const Json& value : out) texts.push_back(to_json_text(value));
-    return texts;
+    walk(parse_json(document).value(), out);
+    return json_texts(out);
 }
 
+// Arrays whose elements all have a key containing "name"/"title" and one containing "price"/"amount"/"cost".
 TEST(Walk, CollectsArraysWhoseElementsAllLookLikeProducts) {
-    const std::vector<WalkCase> cases = {
-        {"whole array collected",
-         R"({"p":{"list":[{"name":"A","price":1},{"title":"B","cost":2}]}})",
-         {R"({"name":"A","price":1})", R"({"cost":2,"title":"B"})"}},
-        {"keys are matched as lower-cased substrings",
-         R"([{"productName":"A","salePrice":1},{"subtitle":"B","Amount":2},{"USERNAME":"C","priceRange":3}])",
-         {R"({"productName":"A","salePrice":1})", R"({"Amount":2,"subtitle":"B"})",
-          R"({"USERNAME":"C","priceRange":3})"}},
-        {"one element without a price: nested arrays still searched",
-         R"([{"name":"A","price":1,"items":[{"name":"C","amount":3}]},{"name":"B"}])",
-         {R"({"amount":3,"name":"C"})"}},
-        {"an element that is not an object", R"([{"name":"A","price":1},5])", {}},
-        {"an object without members", R"([{}])", {}},
-        {"empty array", R"({"a":[]})", {}},
-        {"a single product object is not collected", R"({"product":{"name":"A","price":1}})", {}},
-        {"collected elements are not searched further",
-         R"([{"name":"A","price":1,"variants":[{"name":"V","price":2}]}])",
-         {R"({"name":"A","price":1,"variants":[{"name":"V","price":2}]})"}},
-        {"depth first, members in key order",
-         R"({"b":[{"name":"B","price":1}],"a":{"z":[{"name":"Z","price":1}],"y":[[{"name":"Y","price":1}]]}})",
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {R"({"p":{"list":[{"productName":"A","salePrice":1},{"subtitle":"B","Amount":2},{"USERNAME":"C","cost":3}]}})",
+         {R"({"productName":"A","salePrice":1})", R"({"Amount":2,"subtitle":"B"})", R"({"USERNAME":"C","cost":3})"}},
+        // A failing array is still searched; a collected one is not.
+        {R"({"f":[{"name":"A","price":1,"items":[{"name":"C","amount":3}]},{"name":"B"}],"g":[{"name":"D","cost":1,"v":[{"name":"V","price":2}]}]})",
+         {R"({"amount":3,"name":"C"})", R"({"cost":1,"name":"D","v":[{"name":"V","price":2}]})"}},
+        {R"([{"name":"A","price":1},5])", {}}, {R"([{}])", {}}, {R"({"a":[]})", {}},
+        {R"(["name","price",1,null,true])", {}}, {R"({"product":{"name":"A","price":1}})", {}},
+        // Depth first, object members in key order.
+        {R"({"b":[{"name":"B","price":1}],"a":{"z":[{"name":"Z","price":1}],"y":[[{"name":"Y","price":1}]]}})",
          {R"({"name":"Y","price":1})", R"({"name":"Z","price":1})", R"({"name":"B","price":1})"}},
-        {"scalars", R"(["name","price",1,null,true])", {}},
+        {std::string(125, '[') + R"([{"name":"A","price":1}])" + std::string(125, ']'), {R"({"name":"A","price":1})"}},
     };
-    for (const WalkCase& c : cases) EXPECT_EQ(walked(c.document), c.expected) << c.what;
+    for (const auto& [document, expected] : cases) EXPECT_EQ(walked(document), expected) << document.substr(0, 80);
 }
 
-TEST(Walk, DeepestParsableDocument) {
-    const std::string product = R"([{"name":"A","price":1}])";
-    const std::string document = std::string(125, '[') + product + std::string(125, ']');
-    EXPECT_EQ(walked(document), std::vector<std::string>{R"({"name":"A","price":1})"});
-}
-
-struct IngestCase {
-    const char* what;
-    std::string product;
-    std::vector<NodeRow> nodes;
-    std::vector<EdgeRow> edges;
-};
-
+// On a page in yen, so verdicts write whole units and the page currency over the product's own.
 TEST(IngestNextProduct, WritesProductsAndVariants) {
-    const std::string unsupported12 =
-        R"("price":"12.50","price_cents":1250,"price_confident":false,"price_scale":2,"price_score":0)";
-    const std::vector<IngestCase> cases = {
-        {"not an object", R"([{"id":"a","name":"n"}])", {}, {}},
-        {"numeric id gives way to the sku",
-         R"({"id":1,"sku":"S1","name":"N"})",
-         {{"Product", "S1", "N", R"({"id":1,"name":"N","sku":"S1"})"}},
-         {}},
-        {"no id string: the name is the id",
-         R"({"id":1,"title":"T"})",
-         {{"Product", "T", "T", R"({"id":1,"title":"T"})"}},
-         {}},
-        {"handle and productId", R"({"productId":"q","handle":"h"})", {{"Product", "h", "", R"({"handle":"h","productId":"q"})"}}, {}},
-        {"empty id stops everything", R"({"id":"","sku":"S","name":"N","variants":[{"id":"v"}]})", {}, {}},
-        {"neither id nor name", R"({"price":1,"variants":[{"id":"v"}]})", {}, {}},
-        {"name before title, productName last",
-         R"({"id":"a","title":"T","name":"N","productName":"P"})",
-         {{"Product", "a", "N", R"({"id":"a","name":"N","productName":"P","title":"T"})"}},
-         {}},
-        {"the normalised price replaces the own one",
-         R"({"id":"a","price":"12.5"})",
-         {{"Product", "a", "", R"({"id":"a",)" + unsupported12 + "}"}},
-         {}},
-        {"a present null price ends the price search",
-         R"({"id":"a","price":null,"salePrice":"12.5"})",
-         {{"Product", "a", "", R"({"id":"a","price":null,"salePrice":"12.5"})"}},
-         {}},
-        {"salePrice before amount",
-         R"({"id":"a","amount":"3","salePrice":"12.5"})",
-         {{"Product", "a", "", R"({"amount":"3","id":"a",)" + unsupported12 + R"(,"salePrice":"12.5"})"}},
-         {}},
-        {"variant list: first key holding an array",
-         R"({"id":"P","variants":{"id":"x"},"skus":[{"id":"r","title":"Red","name":"n"},{"sku":"g","name":"Green"},3]})",
-         {{"Product", "P", "", R"({"id":"P","skus":[{"id":"r","name":"n","title":"Red"},{"name":"Green","sku":"g"},3],"variants":{"id":"x"}})"},
-          {"Variant", "P#vr", "Red", R"({"id":"r","name":"n","title":"Red"})"},
-          {"Variant", "P#vg", "Green", R"({"name":"Green","sku":"g"})"}},
-         {{"P", RelType::HasVariant, "P#vr"}, {"P", RelType::HasVariant, "P#vg"}}},
-        {"variants without a string id or sku share one node",
-         R"({"id":"P","variants":[{"name":"a","price":"12.5"},{"id":5,"name":"b"},{"id":5,"sku":"S"}]})",
-         {{"Product", "P", "", R"({"id":"P","variants":[{"name":"a","price":"12.5"},{"id":5,"name":"b"},{"id":5,"sku":"S"}]})"},
-          {"Variant", "P#v", "b", R"({"id":5,"name":"b"})"},
-          {"Variant", "P#vS", "", R"({"id":5,"sku":"S"})"}},
-         {{"P", RelType::HasVariant, "P#v"}, {"P", RelType::HasVariant, "P#v"}, {"P", RelType::HasVariant, "P#vS"}}},
-        {"empty variant id string still counts",
-         R"({"id":"P","variants":[{"id":"","sku":"s"}]})",
-         {{"Product", "P", "", R"({"id":"P","variants":[{"id":"","sku":"s"}]})"}, {"Variant", "P#v", "", R"({"id":"","sku":"s"})"}},
-         {{"P", RelType::HasVariant, "P#v"}}},
-        {"empty variant list",
-         R"({"id":"P","variants":[],"skus":[{"id":"s"}]})",
-         {{"Product", "P", "", R"({"id":"P","skus":[{"id":"s"}],"variants":[]})"}},
-         {}},
-        {"variant prices are normalised; the product keeps its variant array",
-         R"({"id":"P","price":"12.5","variants":[{"id":"v","amount":"12.5"}]})",
-         {{"Product", "P", "", R"({"id":"P",)" + unsupported12 + R"(,"variants":[{"amount":"12.5","id":"v"}]})"},
-          {"Variant", "P#vv", "", R"({"amount":"12.5","id":"v",)" + unsupported12 + "}"}},
-         {{"P", RelType::HasVariant, "P#vv"}}},
-    };
-    for (const IngestCase& c : cases) {
-        core::GraphBuilder builder;
-        ingest_next_product(builder, *parse_json(c.product), PriceScale{});
-        const auto got = testing::snapshot(std::move(builder));
-        EXPECT_EQ(got.nodes, c.nodes) << c.what;
-        EXPECT_EQ(got.edges, c.edges) << c.what;
-    }
-}
-
-TEST(IngestNextProduct, PageCurrencyIsWrittenWithThePrice) {
-    PriceScale scale;
-    scale.currency = "JPY";
-    core::GraphBuilder builder;
-    ingest_next_product(builder, *parse_json(R"({"id":"a","priceValue":1500.5,"currency":"USD"})"), scale);
-    const auto got = testing::snapshot(std::move(builder));
-    ASSERT_EQ(got.nodes.size(), 1u);
-    EXPECT_EQ(got.nodes[0].props,
-              R"({"currency":"JPY","id":"a","price":"1500","priceValue":1500.5,"price_cents":1500,"price_confident":false,"price_scale":0,"price_score":0})");
+    const std::string yen12 = unconfident_price("12", 12, 0);
+    expect_graphs<std::string>({
+        // Id: the first string of "id", "sku", "handle", "productId", else the name; name before title.
+        {R"([[{"id":"a","name":"n"}],{"id":"","sku":"S","name":"N","variants":[{"id":"v"}]},{"price":1,"variants":[{"id":"v"}]},)"
+         R"({"id":1,"sku":"S1","title":"T","name":"N","productName":"P"},{"id":1,"title":"T"},{"productId":"q","handle":"h"}])",
+         {{"Product", "S1", "N", R"({"id":1,"name":"N","productName":"P","sku":"S1","title":"T"})"},
+          {"Product", "T", "T", R"({"id":1,"title":"T"})"}, {"Product", "h", "", R"({"handle":"h","productId":"q"})"}}},
+        // The first present of "price", "salePrice", "amount", "priceValue" is judged, even when it holds null.
+        {R"([{"id":"a","price":null,"salePrice":"12.5"},{"id":"b","amount":"3","salePrice":"12.5"},)"
+         R"({"id":"c","priceValue":1500.5,"currency":"USD"}])",
+         {{"Product", "a", "", R"({"id":"a","price":null,"salePrice":"12.5"})"},
+          {"Product", "b", "", R"({"amount":"3","currency":"JPY","id":"b",)" + yen12 + R"(,"salePrice":"12.5"})"},
+          {"Product", "c", "", R"({"currency":"JPY","id":"c","price":"1500","priceValue":1500.5,"price_cents":1500,)"
+                               R"("price_confident":false,"price_scale":0,"price_score":0})"}}},
+        // Variants: the first key holding an array; ids "#v" + the id or sku string, else one shared "#v".
+        {R"([{"id":"P","variants":{"id":"x"},"skus":[{"id":"r","title":"R","name":"n"},{"sku":"g","name":"G"},3]},)"
+         R"({"id":"Q","variants":[{"name":"a"},{"id":5,"sku":"S"},{"id":"","sku":"s"}]},{"id":"R","variants":[],"skus":[{}]},)"
+         R"({"id":"S","price":"12.5","variants":[{"id":"v","amount":"12.5"}]}])",
+         {{"Product", "P", "", R"({"id":"P","skus":[{"id":"r","name":"n","title":"R"},{"name":"G","sku":"g"},3],"variants":{"id":"x"}})"},
+          {"Variant", "P#vr", "R", R"({"id":"r","name":"n","title":"R"})"}, {"Variant", "P#vg", "G", R"({"name":"G","sku":"g"})"},
+          {"Product", "Q", "", R"({"id":"Q","variants":[{"name":"a"},{"id":5,"sku":"S"},{"id":"","sku":"s"}]})"},
+          {"Variant", "Q#v", "", R"({"id":"","sku":"s"})"}, {"Variant", "Q#vS", "", R"({"id":5,"sku":"S"})"},
+          {"Product", "R", "", R"({"id":"R","skus":[{}],"variants":[]})"},
+          {"Product", "S", "", R"({"currency":"JPY","id":"S",)" + yen12 + R"(,"variants":[{"amount":"12.5","id":"v"}]})"},
+          {"Variant", "S#vv", "", R"({"amount":"12.5","currency":"JPY","id":"v",)" + yen12 + "}"}},
+         {{"P", RelType::HasVariant, "P#vr"}, {"P", RelType::HasVariant, "P#vg"}, {"Q", RelType::HasVariant, "Q#v"},
+          {"Q", RelType::HasVariant, "Q#vS"}, {"Q", RelType::HasVariant, "Q#v"}, {"S", RelType::HasVariant, "S#vv"}}},
+    }, [](core::GraphBuilder& builder, const std::string& product) {
+        const Json value = parse_json(product).value();  // an array holds several products
+        for (const Json& one : value.is_array() ? value : Json::array({value})) ingest_next_product(builder, one, page_in("JPY"));
+    });
 }
 
 }  // namespace
