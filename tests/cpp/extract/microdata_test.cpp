@@ -12,173 +12,96 @@
 
 namespace kuv::extract::microdata {
 
-void PrintTo(const MicrodataProduct& record, std::ostream* os) {
-    const auto field = [os](const char* key, const std::optional<std::string>& value) {
-        *os << " " << key << "=" << (value ? "\"" + *value + "\"" : "none");
-    };
-    *os << "{name=\"" << record.name << "\"";
-    field("price", record.price);
-    field("currency", record.currency);
-    field("image", record.image);
-    field("url", record.url);
-    *os << "}";
+void PrintTo(const MicrodataProduct& r, std::ostream* os) {
+    *os << r.name;
+    for (const auto* field : {&r.price, &r.currency, &r.image, &r.url}) *os << " | " << field->value_or("(none)");
 }
 
 namespace {
 
-using testing::NodeRow;
+using namespace kuv::testing;
 
-constexpr std::string_view kOpenScope = R"(<div itemscope itemtype="https://schema.org/Product">)";
-
-std::string scope(std::string_view body) { return std::string{kOpenScope} + std::string{body} + "</div>"; }
-
-std::string og_url(std::string_view url) {
-    return R"(<meta property="og:url" content=")" + std::string{url} + R"(">)";
+std::string scope(std::string_view body, std::string_view type = "https://schema.org/Product") {
+    return R"(<div itemscope itemtype=")" + std::string{type} + R"(">)" + std::string{body} + "</div>";
 }
 
-struct ExtractCase {
-    const char* what;
-    std::string html;
-    std::vector<MicrodataProduct> expected;
-};
-
 TEST(ExtractFromDom, ReadsProductScopesAndThePageRecord) {
-    const std::vector<ExtractCase> cases = {
-        {"all fields of one scope",
-         og_url("s://h/cat") +
-             scope(R"(<h1 itemprop="name"> Shirt </h1><span itemprop="price" content="12.50">12,50</span>)"
-                   R"(<meta itemprop="priceCurrency" content="usd"><img itemprop="image" src="/img/a.png">)"
-                   R"(<link itemprop="url" href="/p/7">)"),
+    const std::vector<std::pair<std::string, std::vector<MicrodataProduct>>> cases = {
+        {R"(<meta property="og:url" content="s://h/cat">)" +
+             scope(R"(<h1 itemprop="name"> Shirt </h1><span itemprop="price" content="12.50">12,50</span><link itemprop="url")"
+                   R"( href="/p/7"><meta itemprop="priceCurrency" content="usd"><img itemprop="image" src="/img/a.png">)"),
          {{.name = "Shirt", .price = "12.50", .currency = "usd", .image = "s://h/img/a.png", .url = "s://h/p/7"}}},
-        {"empty content attribute is a value", scope(R"(<meta itemprop="name" content="">)"), {{.name = ""}}},
-        {"content before src before href before text",
-         scope(R"(<a itemprop="name" href="h" src="s">t</a><a itemprop="price" href="9">1</a>)"
+        // A value is the content attribute (even empty), then src, then href, then all descendant text trimmed of
+        // Unicode white space; elements without one are passed over, and an itemprop of several words does not match.
+        {scope(R"(<meta itemprop="name" content="">)"), {{.name = ""}}},
+        {scope(R"(<a itemprop="name" href="h" src="s">t</a><a itemprop="price" href="9">1</a>)"
                R"(<a itemprop="priceCurrency">  EUR&nbsp;</a>)"),
          {{.name = "s", .price = "9", .currency = "EUR"}}},
-        {"text of all descendants, Unicode white space trimmed",
-         scope("<span itemprop=\"name\">\xE3\x80\x80 Blue <b>Shirt</b>\xC2\xA0</span>"), {{.name = "Blue Shirt"}}},
-        {"elements without a value are passed over",
-         scope(R"(<span itemprop="name"> </span><span itemprop="name">Second</span>)"), {{.name = "Second"}}},
-        {"a blank-only name gives no record and no page record",
-         scope(R"(<span itemprop="name"> </span><span itemprop="price">5</span>)"), {}},
-        {"an itemprop of several words does not match",
-         scope(R"(<span itemprop="name brand">X</span>)"), {}},
-        {"ProductGroup and IndividualProduct open scopes, lower-case product does not",
-         R"(<div itemscope itemtype="https://schema.org/ProductGroup"><i itemprop="name">G</i></div>)"
-         R"(<div itemscope itemtype="https://schema.org/IndividualProduct"><i itemprop="name">I</i></div>)"
-         R"(<div itemscope itemtype="https://schema.org/product"><i itemprop="name">L</i></div>)",
+        {scope("<span itemprop=\"name\">\xE3\x80\x80 Blue <b>Shirt</b>\xC2\xA0</span>"), {{.name = "Blue Shirt"}}},
+        {scope(R"(<span itemprop="name"> </span><b itemprop="name"> <i itemprop="name" content="C"></i> </b>)"), {{.name = "C"}}},
+        {scope(R"(<span itemprop="name"> </span><span itemprop="price">5</span>)"), {}},  // no name, no page record
+        {scope(R"(<span itemprop="name brand">X</span>)"), {}}, {"<p>plain page</p>", {}},
+        // ProductGroup and IndividualProduct open scopes too; the type is case-sensitive.
+        {scope(R"(<i itemprop="name">G</i>)", "https://schema.org/ProductGroup") +
+             scope(R"(<i itemprop="name">I</i>)", "IndividualProduct") + scope(R"(<i itemprop="name">L</i>)", "product"),
          {{.name = "G"}, {.name = "I"}}},
-        {"scopes without a url take the page address",
-         og_url("s://h/cat") + scope(R"(<i itemprop="name">A</i>)") + scope(R"(<i itemprop="name">B</i>)"),
-         {{.name = "A", .url = "s://h/cat"}, {.name = "B", .url = "s://h/cat"}}},
-        {"nested scopes: the outer one sees the inner one's fields",
-         std::string{kOpenScope} + scope(R"(<i itemprop="name">Inner</i>)") + R"(<i itemprop="name">Outer</i></div>)",
+        // Nested scopes: the outer one sees the inner one's fields; the scope element itself is no candidate.
+        {R"(<div itemscope itemtype="Product">)" + scope(R"(<i itemprop="name">Inner</i>)") + R"(<i itemprop="name">Outer</i></div>)",
          {{.name = "Inner"}, {.name = "Inner"}}},
-        {"the scope element itself is not a candidate; the page record then finds it",
-         R"(<div itemscope itemtype="Product" itemprop="name" content="Self"><i itemprop="price">3</i></div>)",
+        // Without a named scope, one page record from the first name, price and image anywhere, with the og:url as written.
+        {R"(<div itemscope itemtype="Product" itemprop="name" content="Self"><i itemprop="price">3</i></div>)",
          {{.name = "Self", .price = "3"}}},
-        {"page record from a name anywhere, with the og:url as written",
-         og_url("/cat") + R"(<ol><li itemprop="name">Home</li></ol><img itemprop="image" src="//c/a.png">)"
+        {R"(<meta property="og:url" content="/cat"><ol><li itemprop="name">Home</li></ol><img itemprop="image" src="//c/a.png">)"
                           R"(<b itemprop="price">7</b><link itemprop="url" href="/ignored">)",
          {{.name = "Home", .price = "7", .image = "https://c/a.png", .url = "/cat"}}},
-        {"page record when every scope lacks a name",
-         scope(R"(<i itemprop="price">1</i>)") + R"(<i itemprop="name">Org</i>)", {{.name = "Org", .price = "1"}}},
-        {"the first og:url with a value is the base",
-         R"(<meta property="og:url"><meta property="og:url" content="s://h/x">)" +
-             scope(R"(<i itemprop="name">A</i><i itemprop="image">/a.png</i>)"),
-         {{.name = "A", .image = "s://h/a.png", .url = "s://h/x"}}},
-        {"og:url only on meta elements", R"(<link property="og:url" href="s://h/x">)" + scope(R"(<i itemprop="name">A</i>)"),
-         {{.name = "A"}}},
-        {"noscript content is text, not properties",
-         "<noscript>" + scope(R"(<i itemprop="name">Hidden</i>)") + "</noscript>", {}},
-        {"without a base an image address stays as written",
-         scope(R"(<i itemprop="name">A</i><img itemprop="image" src="//c/a.png">)"), {{.name = "A", .image = "//c/a.png"}}},
-        {"an attribute value inside a blank element still counts",
-         scope(R"(<b itemprop="name"> <i itemprop="name" content="C"></i> </b>)"), {{.name = "C"}}},
-        {"nothing", "<p>plain page</p>", {}},
+        {scope(R"(<i itemprop="price">1</i>)") + R"(<i itemprop="name">Org</i>)", {{.name = "Org", .price = "1"}}},
+        // Scopes without a url take the first og:url with a value, from meta elements only; it is also the base.
+        {R"(<meta property="og:url"><meta property="og:url" content="s://h/x">)" + scope(R"(<i itemprop="name">A</i>)") +
+             scope(R"(<i itemprop="name">B</i><i itemprop="image">/a.png</i>)"),
+         {{.name = "A", .url = "s://h/x"}, {.name = "B", .image = "s://h/a.png", .url = "s://h/x"}}},
+        {R"(<link property="og:url" href="s://h/x">)" + scope(R"(<i itemprop="name">A</i><img itemprop="image" src="//c/a.png">)"),
+         {{.name = "A", .image = "//c/a.png"}}},
+        {"<noscript>" + scope(R"(<i itemprop="name">Hidden</i>)") + "</noscript>", {}},  // noscript content is text
     };
-    for (const ExtractCase& c : cases) {
-        const dom::Document document{c.html};
-        EXPECT_EQ(extract_from_dom(document), c.expected) << c.what;
-    }
+    for (const auto& [html, expected] : cases) EXPECT_EQ(extract_from_dom(dom::Document{html}), expected) << html;
 }
 
 TEST(ExtractFromDom, DeeplyNestedBlankCandidatesStayFast) {
-    constexpr int kDepth = 100'000;
     std::string html;
-    for (int i = 0; i < kDepth; ++i) html += R"(<span itemprop="name"> )";
+    for (int i = 0; i < 100'000; ++i) html += R"(<span itemprop="name"> )";
     html += R"(<i itemprop="name" content="Deep"></i>)";
     const auto start = std::chrono::steady_clock::now();
-    const dom::Document document{html};
-    EXPECT_EQ(extract_from_dom(document), std::vector<MicrodataProduct>{{.name = "Deep"}});
+    EXPECT_EQ(extract_from_dom(dom::Document{html}), std::vector<MicrodataProduct>{{.name = "Deep"}});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-struct AbsolutizeCase {
-    std::string url;
-    std::optional<std::string> base;
-    std::string expected;
-};
-
 TEST(Absolutize, AppliesTheFirstRuleThatFits) {
-    const std::vector<AbsolutizeCase> cases = {
-        {"https://x/a", "s://h/", "https://x/a"},
-        {"httpfoo", "s://h/", "httpfoo"},
-        {"http", std::nullopt, "http"},
-        {"/a.png", std::nullopt, "/a.png"},
-        {"", "s://h/cat", ""},
-        {"//c/a.png", "s://h/cat", "s://c/a.png"},
-        {"//c/a.png", "h/cat", "https://c/a.png"},
-        {"//", "s://h", "s://"},
-        {"/img/a.png", "s://h/cat", "s://h/img/a.png"},
-        {"/a.png", "s://h", "s://h/a.png"},
-        {"/a.png", "s:///cat", "/a.png"},
-        {"/a.png", "h/cat", "/a.png"},
-        {"/a", "a://b://c/d", "a://b:/a"},
-        {"img/a.png", "s://h/cat", "img/a.png"},
-        {"HTTPS://X/a", "s://h/", "HTTPS://X/a"},
+    struct Case { std::string url; std::optional<std::string> base; std::string expected; };
+    const std::vector<Case> cases = {
+        {"https://x/a", "s://h/", "https://x/a"}, {"HTTPS://X/a", "s://h/", "HTTPS://X/a"}, {"httpfoo", "s://h/", "httpfoo"},
+        {"/a.png", std::nullopt, "/a.png"}, {"", "s://h/cat", ""}, {"//c/a.png", "s://h/cat", "s://c/a.png"},
+        {"//c/a.png", "h/cat", "https://c/a.png"}, {"//", "s://h", "s://"}, {"/img/a.png", "s://h/cat", "s://h/img/a.png"},
+        {"/a.png", "s://h", "s://h/a.png"}, {"/a.png", "s:///cat", "/a.png"}, {"/a.png", "h/cat", "/a.png"},
+        {"/a", "a://b://c/d", "a://b:/a"}, {"img/a.png", "s://h/cat", "img/a.png"},
         {"data:image/png;base64,AA", "s://h/", "data:image/png;base64,AA"},
     };
-    for (const AbsolutizeCase& c : cases) {
-        EXPECT_EQ(absolutize(c.url, c.base), c.expected) << c.url << " on " << c.base.value_or("(none)");
-    }
+    for (const Case& c : cases) EXPECT_EQ(absolutize(c.url, c.base), c.expected) << c.url << " on " << c.base.value_or("-");
 }
 
-struct IngestCase {
-    const char* what;
-    std::vector<MicrodataProduct> records;
-    std::vector<NodeRow> nodes;
-};
-
-TEST(IngestMicrodata, WritesOneProductPerRecord) {
-    const std::vector<IngestCase> cases = {
-        {"all fields; the record's currency text replaces the page currency",
-         {{.name = "Shirt", .price = "12.5", .currency = "usd", .image = "s://h/a.png", .url = "s://h/p/7"}},
+TEST(IngestMicrodata, WritesOneProductPerRecordOnAPageInEuros) {
+    expect_graphs<std::vector<MicrodataProduct>>({
+        // The id is the url, else the name; the record's currency text replaces the page currency.
+        {{{.name = "Shirt", .price = "12.5", .currency = "usd", .image = "s://h/a.png", .url = "s://h/p/7"}},
          {{"Product", "s://h/p/7", "Shirt",
-           R"({"currency":"usd","image":"s://h/a.png","price":"12.50","price_cents":1250,"price_confident":false,)"
-           R"("price_scale":2,"price_score":0,"url":"s://h/p/7"})"}}},
-        {"page currency when the record has none; decimal comma read as digits",
-         {{.name = "A", .price = "12,50"}},
-         {{"Product", "A", "A",
-           R"({"currency":"EUR","price":"1250","price_cents":125000,"price_confident":false,"price_scale":2,"price_score":0})"}}},
-        {"a price without a verdict writes no price key",
-         {{.name = "A", .price = "call us", .currency = ""}},
-         {{"Product", "A", "A", R"({"currency":""})"}}},
-        {"nothing but a name", {{.name = "A"}}, {{"Product", "A", "A", "{}"}}},
-        {"an empty name is still an id", {{.name = ""}}, {{"Product", "", "", "{}"}}},
-        {"one url, two records: the last one wins",
-         {{.name = "A", .url = "u"}, {.name = "B", .image = "i", .url = "u"}, {.name = "A"}},
-         {{"Product", "u", "B", R"({"image":"i","url":"u"})"}, {"Product", "A", "A", "{}"}}},
-    };
-    PriceScale scale;
-    scale.currency = "EUR";
-    for (const IngestCase& c : cases) {
-        core::GraphBuilder builder;
-        ingest_microdata(builder, c.records, scale);
-        const auto got = testing::snapshot(std::move(builder));
-        EXPECT_EQ(got.nodes, c.nodes) << c.what;
-        EXPECT_TRUE(got.edges.empty()) << c.what;
-    }
+           R"({"currency":"usd","image":"s://h/a.png",)" + unconfident_price("12.50", 1250) + R"(,"url":"s://h/p/7"})"}}},
+        {{{.name = "A", .price = "12,50"}}, {{"Product", "A", "A", R"({"currency":"EUR",)" + unconfident_price("1250", 125000) + "}"}}},
+        {{{.name = "A", .price = "call us", .currency = ""}}, {{"Product", "A", "A", R"({"currency":""})"}}},  // no verdict
+        // The last record of an id wins; an empty name is still an id.
+        {{{.name = "A", .url = "u"}, {.name = "B", .image = "i", .url = "u"}, {.name = "A"}, {.name = ""}},
+         {{"Product", "u", "B", R"({"image":"i","url":"u"})"}, {"Product", "A", "A", "{}"}, {"Product", "", "", "{}"}}},
+    }, [](core::GraphBuilder& builder, const std::vector<MicrodataProduct>& records) {
+        ingest_microdata(builder, records, page_in("EUR"));
+    });
 }
 
 }  // namespace
