@@ -11,152 +11,79 @@
 namespace kuv::extract::dom_attr {
 namespace {
 
-using core::RelType;
-using testing::EdgeRow;
-using testing::NodeRow;
-
-std::vector<std::string> printed(const std::vector<Json>& values) {
-    std::vector<std::string> out;
-    for (const Json& value : values) out.push_back(to_json_text(value));
-    return out;
-}
-
-struct FindCase {
-    const char* what;
-    std::string html;
-    std::vector<std::string> expected;
-};
+using namespace kuv::testing;
 
 TEST(FindGaProducts, CollectsEveryParsableValueInPageOrder) {
-    const std::vector<FindCase> cases = {
-        {"second of three invalid",
-         R"(<a ga-product='{"id":"1"}'></a><a ga-product='{bad}'></a><a ga-product='[2]'></a>)",
-         {R"({"id":"1"})", "[2]"}},
-        {"double quotes", R"(<a ga-product="{&quot;id&quot;:1}">)", {}},
-        {"spaces around equals", R"(<a ga-product = '{"id":"1"}'>)", {}},
-        {"other letter case", R"(<a GA-PRODUCT='{"id":"1"}'>)", {}},
-        {"character references stay as written", R"(<a ga-product='{&quot;id&quot;:&quot;1&quot;}'>)", {}},
-        {"apostrophe cuts the value, the search goes on after it",
-         R"(<a ga-product='{"id":"1","title":"Bob's"}'></a><a ga-product='{"id":"2"}'>)", {R"({"id":"2"})"}},
-        {"value right after the cut counts",
-         R"(ga-product='{"t":"x'ga-product='3')", {"3"}},
-        {"white space around the value", "ga-product=' \n{\"a\":1}\t '", {R"({"a":1})"}},
-        {"scalars and empty objects are values", "ga-product='42' ga-product='{}' ga-product='\"s\"'",
-         {"42", "{}", "\"s\""}},
-        {"empty value does not parse", "ga-product=''", {}},
-        {"no closing quote ends the search", R"(ga-product='{"a":1}' ga-product='{"b":2})", {R"({"a":1})"}},
-        {"needle without value", "ga-product='", {}},
-        {"no needle", "<html><body>ga-product</body></html>", {}},
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {R"(<a ga-product='{"id":"1"}'></a><a ga-product='{bad}'></a><a ga-product='[2]'></a>)", {R"({"id":"1"})", "[2]"}},
+        {"ga-product=' \n{\"a\":1}\t ' ga-product='42' ga-product='{}' ga-product='\"s\"'", {R"({"a":1})", "42", "{}", "\"s\""}},
+        // Only the exact needle with a single quote; character references stay as written.
+        {R"(<a ga-product="{&quot;id&quot;:1}"><a ga-product = '{"id":"1"}'><a GA-PRODUCT='{"id":"1"}'>)", {}},
+        {R"(<a ga-product='{&quot;id&quot;:&quot;1&quot;}'>)", {}}, {"ga-product=''", {}}, {"<b>ga-product</b>", {}},
+        // An apostrophe cuts the value and the search goes on after it; a missing closing quote ends it.
+        {R"(<a ga-product='{"id":"1","title":"Bob's"}'></a><a ga-product='{"id":"2"}'>)", {R"({"id":"2"})"}},
+        {R"(ga-product='{"t":"x'ga-product='3')", {"3"}},
+        {R"(ga-product='{"a":1}' ga-product='{"b":2})", {R"({"a":1})"}}, {"ga-product='", {}},
     };
-    for (const FindCase& c : cases) EXPECT_EQ(printed(find_ga_products(c.html)), c.expected) << c.what;
+    for (const auto& [html, expected] : cases) EXPECT_EQ(json_texts(find_ga_products(html)), expected) << html;
 }
 
 TEST(FindGaProducts, ManyOrDeepValuesStayLinear) {
-    std::string many;
-    for (int i = 0; i < 100'000; ++i) many += R"(<i ga-product='{"id":"p"}'></i>)";
-    std::string deep = "ga-product='" + std::string(100'000, '[') + "' ga-product='7'";
-    std::string unclosed;
-    for (int i = 0; i < 100'000; ++i) unclosed += "ga-product='";
-
+    std::string many, unclosed;
+    for (int i = 0; i < 100'000; ++i) {
+        many += R"(<i ga-product='{"id":"p"}'></i>)";
+        unclosed += "ga-product='";
+    }
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(find_ga_products(many).size(), 100'000u);
-    EXPECT_EQ(printed(find_ga_products(deep)), std::vector<std::string>{"7"});
+    EXPECT_EQ(json_texts(find_ga_products("ga-product='" + std::string(100'000, '[') + "' ga-product='7'")),
+              std::vector<std::string>{"7"});
     EXPECT_TRUE(find_ga_products(unclosed).empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-struct IngestCase {
-    const char* what;
-    std::vector<std::string> records;
-    std::vector<NodeRow> nodes;
-    std::vector<EdgeRow> edges;
-};
-
-// The verdict keys of an unsupported price on a page without evidence or currency.
-std::string unsupported_price(const std::string& price, int cents) {
-    return R"("price":")" + price + R"(","price_cents":)" + std::to_string(cents) +
-           R"(,"price_confident":false,"price_scale":2,"price_score":0)";
+// Each input is a JSON array of records, ingested in order.
+void ingest_records(core::GraphBuilder& builder, const std::string& records) {
+    const Json all = parse_json(records).value();
+    for (const Json& record : all) ingest_ga_product(builder, record, PriceScale{});
 }
 
 TEST(IngestGaProduct, WritesProductsAndKeyedVariants) {
-    const std::string two_sizes =
-        R"({"id":"p","title":"Shirt","variations":"[{\"key\":\"S\",\"price\":\"12.5\"},{\"key\":\"M\",\"price\":7}]"})";
-    const std::vector<IngestCase> cases = {
-        {"not an object", {"42", R"(["id"])", "{}"}, {}, {}},
-        {"numeric id is not used", {R"({"id":42,"title":"T"})"}, {}, {}},
-        {"empty id", {R"({"id":"","title":"T"})"}, {}, {}},
-        {"string id; name is not consulted",
-         {R"({"id":"42","name":"N"})"},
-         {{"Product", "42", "", R"({"id":"42","name":"N"})"}},
-         {}},
-        {"own price is neither judged nor normalised",
-         {R"({"title":"Shirt","price":"19.99","id":"a"})"},
-         {{"Product", "a", "Shirt", R"({"id":"a","price":"19.99","title":"Shirt"})"}},
-         {}},
-        {"non-string title gives an empty name",
-         {R"({"id":"a","title":7})"},
-         {{"Product", "a", "", R"({"id":"a","title":7})"}},
-         {}},
-        {"variations string gives keyed variants in order",
-         {two_sizes},
-         {{"Product", "p", "Shirt", to_json_text(*parse_json(two_sizes))},
-          {"Variant", "p#vS", "", R"({"key":"S",)" + unsupported_price("12.50", 1250) + "}"},
-          {"Variant", "p#vM", "", R"({"key":"M",)" + unsupported_price("7", 700) + "}"}},
-         {{"p", RelType::HasVariant, "p#vS"}, {"p", RelType::HasVariant, "p#vM"}}},
-        {"unusable variations are skipped",
-         {R"({"id":"p","variations":"[1,{},{\"key\":\"\"},{\"key\":5},[\"key\"],{\"key\":\"L\",\"price\":\"n/a\"}]"})"},
-         {{"Product", "p", "",
-           R"({"id":"p","variations":"[1,{},{\"key\":\"\"},{\"key\":5},[\"key\"],{\"key\":\"L\",\"price\":\"n/a\"}]"})"},
+    const std::string sizes = R"({"id":"p","title":"Shirt","price":"19.99","variations":"[1,{},{\"key\":\"\"},{\"key\":5},)"
+                              R"([\"key\"],{\"key\":\"S\",\"price\":\"12.5\"},{\"key\":\"M\",\"price\":1999},{\"key\":\"L\",\"price\":\"n/a\"}]"})";
+    expect_graphs<std::string>({
+        // Only non-empty objects with a non-empty string id; the name is "title"; the record's own price stays as written.
+        {R"([42,["id"],{},{"id":42,"title":"T"},{"id":"","title":"T"},{"id":"42","name":"N","title":7}])",
+         {{"Product", "42", "", R"({"id":"42","name":"N","title":7})"}}},
+        // The "variations" string holds a JSON array; usable elements have a "key" string. Variant prices are judged
+        // on their own, without the record's price as reference.
+        {"[" + sizes + "]",
+         {{"Product", "p", "Shirt", to_json_text(parse_json(sizes).value())},
+          {"Variant", "p#vS", "", R"({"key":"S",)" + unconfident_price("12.50", 1250) + "}"},
+          {"Variant", "p#vM", "", R"({"key":"M",)" + unconfident_price("1999", 199900) + "}"},
           {"Variant", "p#vL", "", R"({"key":"L","price":"n/a"})"}},
-         {{"p", RelType::HasVariant, "p#vL"}}},
-        {"variations as an array is ignored",
-         {R"({"id":"p","variations":[{"key":"S"}]})"},
-         {{"Product", "p", "", R"({"id":"p","variations":[{"key":"S"}]})"}},
-         {}},
-        {"variations text that is not an array",
-         {R"({"id":"p","variations":"{\"key\":\"S\"}"})", R"({"id":"q","variations":"[{\"key\":\"S\"}"})"},
-         {{"Product", "p", "", R"({"id":"p","variations":"{\"key\":\"S\"}"})"},
-          {"Product", "q", "", R"({"id":"q","variations":"[{\"key\":\"S\"}"})"}},
-         {}},
-        {"same id twice: second record wins, variants of both hang from it",
-         {R"({"id":"p","title":"A","variations":"[{\"key\":\"S\"}]"})",
-          R"({"id":"p","title":"B","variations":"[{\"key\":\"M\"}]"})"},
-         {{"Product", "p", "B", R"({"id":"p","title":"B","variations":"[{\"key\":\"M\"}]"})"},
-          {"Variant", "p#vS", "", R"({"key":"S"})"},
-          {"Variant", "p#vM", "", R"({"key":"M"})"}},
-         {{"p", RelType::HasVariant, "p#vS"}, {"p", RelType::HasVariant, "p#vM"}}},
-        {"same key twice: one node, two relations",
-         {R"({"id":"123","variations":"[{\"key\":\"XL\",\"n\":1},{\"key\":\"XL\",\"n\":2}]"})"},
-         {{"Product", "123", "", R"({"id":"123","variations":"[{\"key\":\"XL\",\"n\":1},{\"key\":\"XL\",\"n\":2}]"})"},
-          {"Variant", "123#vXL", "", R"({"key":"XL","n":2})"}},
-         {{"123", RelType::HasVariant, "123#vXL"}, {"123", RelType::HasVariant, "123#vXL"}}},
-        {"variation price is judged without the record's price as reference",
-         {R"({"id":"p","price":"19.99","variations":"[{\"key\":\"S\",\"price\":1999}]"})"},
-         {{"Product", "p", "", R"({"id":"p","price":"19.99","variations":"[{\"key\":\"S\",\"price\":1999}]"})"},
-          {"Variant", "p#vS", "", R"({"key":"S",)" + unsupported_price("1999", 199900) + "}"}},
-         {{"p", RelType::HasVariant, "p#vS"}}},
-    };
-    for (const IngestCase& c : cases) {
-        core::GraphBuilder builder;
-        for (const std::string& record : c.records) ingest_ga_product(builder, *parse_json(record), PriceScale{});
-        const auto got = testing::snapshot(std::move(builder));
-        EXPECT_EQ(got.nodes, c.nodes) << c.what;
-        EXPECT_EQ(got.edges, c.edges) << c.what;
-    }
+         {{"p", RelType::HasVariant, "p#vS"}, {"p", RelType::HasVariant, "p#vM"}, {"p", RelType::HasVariant, "p#vL"}}},
+        {R"([{"id":"p","variations":[{"key":"S"}]},{"id":"q","variations":"{\"key\":\"S\"}"},{"id":"r","variations":"[{\"key\":\"S\"}"}])",
+         {{"Product", "p", "", R"({"id":"p","variations":[{"key":"S"}]})"},
+          {"Product", "q", "", R"({"id":"q","variations":"{\"key\":\"S\"}"})"},
+          {"Product", "r", "", R"({"id":"r","variations":"[{\"key\":\"S\"}"})"}}},
+        // A repeated id: the last record wins and the variants of both hang from it; a repeated key is one node.
+        {R"([{"id":"p","title":"A","variations":"[{\"key\":\"S\"}]"},)"
+         R"({"id":"p","title":"B","variations":"[{\"key\":\"M\",\"n\":1},{\"key\":\"M\",\"n\":2}]"}])",
+         {{"Product", "p", "B", R"({"id":"p","title":"B","variations":"[{\"key\":\"M\",\"n\":1},{\"key\":\"M\",\"n\":2}]"})"},
+          {"Variant", "p#vS", "", R"({"key":"S"})"}, {"Variant", "p#vM", "", R"({"key":"M","n":2})"}},
+         {{"p", RelType::HasVariant, "p#vS"}, {"p", RelType::HasVariant, "p#vM"}, {"p", RelType::HasVariant, "p#vM"}}},
+    }, ingest_records);
 }
 
 TEST(IngestGaProduct, VariantPricesFollowThePageEvidence) {
-    PriceScale scale;
-    scale.currency = "EUR";
+    PriceScale scale = page_in("EUR");
     scale.seen.insert(20);
     scale.repeated.insert(20);
     scale.has_text_prices = true;
     core::GraphBuilder builder;
-    ingest_ga_product(builder, *parse_json(R"({"id":"p","variations":"[{\"key\":\"S\",\"price\":\"20\",\"currency\":\"USD\"}]"})"),
-                      scale);
-    const auto got = testing::snapshot(std::move(builder));
-    ASSERT_EQ(got.nodes.size(), 2u);
-    EXPECT_EQ(got.nodes[1].props,
+    ingest_ga_product(builder, parse_json(R"({"id":"p","variations":"[{\"key\":\"S\",\"price\":\"20\",\"currency\":\"USD\"}]"})").value(), scale);
+    EXPECT_EQ(snapshot(std::move(builder)).nodes.at(1).props,
               R"({"currency":"EUR","key":"S","price":"20","price_cents":2000,"price_confident":true,"price_scale":2,"price_score":3})");
 }
 
