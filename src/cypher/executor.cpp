@@ -170,8 +170,8 @@ private:
         if (keys_.empty()) return;
         const std::optional<PickedMembers> props = pick_json_members(graph_.bytes_of(graph_.props(node)), keys_);
         for (std::size_t i = 0; i < keys_.size(); ++i) {
-            const std::optional<Json>* member = props ? &props->values[i] : nullptr;
-            values_.push_back(member && *member ? value_of_member(keys_[i], **member) : PropValue{Null{}});
+            const bool present = props && props->values[i];
+            values_.push_back(present ? value_of_member(keys_[i], *props->values[i]) : PropValue{Null{}});
         }
     }
 
