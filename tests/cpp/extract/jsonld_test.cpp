@@ -18,9 +18,7 @@ std::string block(std::string_view json) { return R"(<script type="application/l
 std::vector<std::string> gathered(const std::string& html) {
     std::vector<Json> objects;
     gather(dom::Document{html}, objects);
-    std::vector<std::string> texts;
-    for (const Json& object : objects) texts.push_back(to_json_text(object));
-    return texts;
+    return json_texts(objects);
 }
 
 void ingest_page(core::GraphBuilder& builder, const std::string& html) {
