@@ -11,10 +11,11 @@ constexpr std::uint32_t kDropped = std::numeric_limits<std::uint32_t>::max();
 
 // True when `props` is a JSON object whose member "url" is a string equal to `url`.
 bool props_have_url(std::string_view props, std::string_view url) {
-    const auto value = parse_json(props);
-    if (!value || !value->is_object()) return false;
-    const auto member = value->find("url");
-    return member != value->end() && member->is_string() && member->get_ref<const std::string&>() == url;
+    static const std::string kUrlKey[] = {"url"};
+    const auto picked = pick_json_members(props, kUrlKey);
+    if (!picked || !picked->values[0]) return false;
+    const Json& member = *picked->values[0];
+    return member.is_string() && member.get_ref<const std::string&>() == url;
 }
 
 // One direction of the frozen adjacency, built by a stable counting sort over the kept
