@@ -16,6 +16,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-python3 -m pip install --quiet --upgrade pip
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 python3 -m pip install --quiet pytest
 python3 -m pip install --quiet .
