@@ -8,258 +8,130 @@
 #include <string>
 #include <vector>
 
+namespace kuv::extract {
 namespace {
-
-using kuv::extract::PriceScale;
-using kuv::extract::skip_block;
 
 std::string repeat(std::string_view unit, std::size_t times) {
     std::string out;
-    out.reserve(unit.size() * times);
     for (std::size_t i = 0; i < times; ++i) out += unit;
     return out;
 }
 
-std::vector<std::uint64_t> sorted(const kuv::extract::AmountSet& set) {
+std::vector<std::uint64_t> sorted(const AmountSet& set) {
     std::vector<std::uint64_t> out(set.begin(), set.end());
     std::ranges::sort(out);
     return out;
 }
 
-struct SkipCase {
-    std::string html;
-    std::size_t pos;
-    std::string_view tag;
-    bool matched;
-    std::string rest;  // the text after the block, when matched
-};
-
 TEST(PriceSkipBlock, FindsTheEndOfScriptAndStyleBlocks) {
-    const std::vector<SkipCase> cases = {
-        {"<script>x</script>y", 0, "script", true, "y"},
-        {"<SCRIPT type=x>a</sCRIPT>b", 0, "script", true, "b"},
-        {"<scripts>x</scripts>y", 0, "script", true, "y"},
-        {"<script>x</scriptx>y", 0, "script", true, "y"},
-        {"<script>x</script  >y", 0, "script", true, "y"},
-        {"<script>a</b>< /script></script>c", 0, "script", true, "c"},
-        {"<script a='>'>x</script>y", 0, "script", true, "y"},
-        {"ab<script>x</script>c", 2, "script", true, "c"},
-        {"<style>p{}</style>b", 0, "style", true, "b"},
-        {"<stylesheet>p</STYLESHEET>b", 0, "style", true, "b"},
+    struct Case { std::string html; std::size_t pos; std::string_view tag; bool matched; std::string rest; };
+    const std::vector<Case> cases = {
+        {"<script>x</script>y", 0, "script", true, "y"}, {"<SCRIPT type=x>a</sCRIPT>b", 0, "script", true, "b"},
+        {"<scripts>x</scripts>y", 0, "script", true, "y"}, {"<script>x</scriptx>y", 0, "script", true, "y"},
+        {"<script>x</script  >y", 0, "script", true, "y"}, {"<script a='>'>x</script>y", 0, "script", true, "y"},
+        {"<script>a</b>< /script></script>c", 0, "script", true, "c"}, {"a<script>x</script>c", 1, "script", true, "c"},
+        {"<style>p{}</style>b", 0, "style", true, "b"}, {"<stylesheet>p</STYLESHEET>b", 0, "style", true, "b"},
         // Unterminated blocks run to the end of the text.
-        {"<script", 0, "script", true, ""},
-        {"<script>", 0, "script", true, ""},
-        {"<script>x", 0, "script", true, ""},
-        {"<script>x</scrip", 0, "script", true, ""},
-        {"<script>x</script", 0, "script", true, ""},
-        {"<script>a</style>b", 0, "script", true, ""},
-        // No match.
-        {"<scrip", 0, "script", false, ""},
-        {"<div>x</div>", 0, "script", false, ""},
-        {"< script>x</script>", 0, "script", false, ""},
-        {"<script>x</script>", 0, "style", false, ""},
-        {"<", 0, "script", false, ""},
-        {"", 0, "script", false, ""},
-        {"ab", 5, "script", false, ""},
+        {"<script", 0, "script", true, ""}, {"<script>x</scrip", 0, "script", true, ""},
+        {"<script>x</script", 0, "script", true, ""}, {"<script>a</style>b", 0, "script", true, ""},
+        {"<scrip", 0, "script", false, ""}, {"< script>x</script>", 0, "script", false, ""},
+        {"<script>x</script>", 0, "style", false, ""}, {"", 0, "script", false, ""}, {"ab", 5, "script", false, ""},
     };
     for (const auto& c : cases) {
         const auto [matched, end] = skip_block(c.html, c.pos, c.tag);
         EXPECT_EQ(matched, c.matched) << c.html;
-        if (matched && c.matched) {
-            ASSERT_LE(end, c.html.size()) << c.html;
-            EXPECT_EQ(c.html.substr(end), c.rest) << c.html;
-        }
+        const std::string rest = !matched ? "" : end <= c.html.size() ? c.html.substr(end) : "<past the end>";
+        EXPECT_EQ(rest, c.rest) << c.html;
     }
 }
 
 struct EvidenceCase {
     std::string html;
     std::vector<std::uint64_t> seen;
-    std::vector<std::uint64_t> repeated;
+    std::vector<std::uint64_t> repeated = {};
 };
 
 void expect_evidence(const EvidenceCase& c) {
     const PriceScale scale = PriceScale::from_html(c.html);
-    EXPECT_EQ(sorted(scale.seen), c.seen) << c.html;
-    EXPECT_EQ(sorted(scale.repeated), c.repeated) << c.html;
-    EXPECT_EQ(scale.has_text_prices, !c.seen.empty()) << c.html;
+    EXPECT_EQ(sorted(scale.seen), c.seen) << c.html.substr(0, 60);
+    EXPECT_EQ(sorted(scale.repeated), c.repeated) << c.html.substr(0, 60);
+    EXPECT_EQ(scale.has_text_prices, !c.seen.empty()) << c.html.substr(0, 60);
 }
 
 TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
     const std::vector<EvidenceCase> cases = {
-        {"", {}, {}},
-        {"<p>no digits here</p>", {}, {}},
-        {"<p>42 items</p>", {}, {}},
-        // Fractions of one or two digits are dropped, never rounded.
-        {"$19.99", {19}, {}},
-        {"$25.50", {25}, {}},
-        {"12,5 \u20AC", {12}, {}},
+        {"", {}}, {"<p>42 items</p>", {}}, {"$19.99", {19}}, {"12,5 \u20AC", {12}},  // fractions are dropped
         // Three digits after the last separator, or none, make every separator grouping.
-        {"$1,299.00", {1299}, {}},
-        {"1.299,00 \u20AC", {1299}, {}},
-        {"\u20AC1.299", {1299}, {}},
-        {"1,299 \u20AC", {1299}, {}},
-        {"\u20AC12,345", {12345}, {}},
-        {"$12.50.", {1250}, {}},
-        {"$12.", {12}, {}},
-        {"$1.2.34", {12}, {}},
-        // The amount filter.
-        {"$5 $9.99", {}, {}},
-        {"$10", {10}, {}},
-        {"$2,000 \u20AC1999 $1900 $2100", {}, {}},
-        {"$2,101 $1,899", {1899, 2101}, {}},
+        {"$18,446,744,073,709,551,616.99", {}}, {"1.299,00 \u20AC", {1299}}, {"\u20AC1.299", {1299}},
+        {"$1,299.00", {1299}}, {"\u20AC12,345", {12345}}, {"$12.50.", {1250}}, {"$12.", {12}}, {"$1.2.34", {12}},
+        // Amounts below 10 and the likely years 1900 to 2100 do not count.
+        {"$5 $9.99", {}}, {"$10", {10}}, {"$2,000 \u20AC1999 $1900 $2100", {}}, {"$2,101 $1,899", {1899, 2101}},
         // Neighbours are the nearest characters that are not white space.
-        {"$1 299", {}, {}},
-        {"$1 299 \u20AC", {299}, {}},
-        {"USD 25", {}, {}},
-        {"25 \u20AB", {25}, {}},
-        {"$ 25", {25}, {}},
-        {"$\u00A025", {25}, {}},
-        {"$\n\t\u3000\u2028 25", {25}, {}},
-        {"25\u202F\u205F\u20AC", {25}, {}},
-        {"25$30", {25, 30}, {}},
-        {"$25x", {25}, {}},
-        {"x25 y", {}, {}},
+        {"$1 299", {}}, {"$1 299 \u20AC", {299}}, {"USD 25", {}}, {"$\u00A025", {25}}, {"$\n\t\u3000\u2028 25", {25}},
+        {"25\u202F\u205F\u20AC", {25}}, {"25$30", {25, 30}}, {"$25x", {25}}, {"x25 y", {}},
         // Tags become one space; script and style blocks vanish without one.
-        {"<span>$</span><b>25</b>", {25}, {}},
-        {"$<!-- note -->25", {25}, {}},
-        {"$<script>x</script>25", {25}, {}},
-        {"$<style>p{}</style>25", {25}, {}},
-        {"$<SCRIPT>var a = 1;</ScRiPt>25", {25}, {}},
-        {"$25 <script>$30", {25}, {}},
-        {"<script>$30</script>$40", {40}, {}},
-        {"a < b $25 > c", {}, {}},
-        {"$25<", {25}, {}},
-        // Character references are not decoded.
-        {"&#36;25 &dollar;25 &euro;25", {}, {}},
-        // Repetition.
-        {"$30", {30}, {}},
-        {"$30 and later $30", {30}, {30}},
-        {"$30 $30 $30 $40", {30, 40}, {30}},
-        // Integer range.
-        {"$" + repeat("1", 25), {}, {}},
-        {"$" + repeat("0", 23) + "25", {25}, {}},
-        {"$18446744073709551615", {18446744073709551615ULL}, {}},
-        {"$18446744073709551616", {}, {}},
-        {"$18,446,744,073,709,551,616.99", {}, {}},
+        {"<span>$</span><b>25</b>", {25}}, {"$<!-- note -->25", {25}}, {"$<SCRIPT>var a = 1;</ScRiPt>25", {25}},
+        {"$<style>p{}</style>25", {25}}, {"$25 <script>$30", {25}}, {"<script>$30</script>$40", {40}},
+        {"a < b $25 > c", {}}, {"$25<", {25}}, {"&#36;25 &dollar;25 &euro;25", {}},  // references stay undecoded
+        {"$30 and later $30", {30}, {30}}, {"$30 $30 $30 $40", {30, 40}, {30}},
+        {"$" + repeat("1", 25), {}}, {"$" + repeat("0", 23) + "25", {25}}, {"$18446744073709551615", {UINT64_MAX}},
+        // A truncated UTF-8 sequence never swallows the '<' or the digit after it.
+        {"\xE2\x82<b>$25</b>", {25}}, {"$\xE2\x82" "25", {}}, {"\xF0\x9F$25", {25}},
     };
     for (const auto& c : cases) expect_evidence(c);
 }
 
 TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
-    const std::vector<std::string> symbols = {
-        "$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB",
-        "\u20AC", "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0",
-        "\uFDFC",
-    };
-    for (const auto& symbol : symbols) {
-        expect_evidence({symbol + "25", {25}, {}});
-        expect_evidence({"25" + symbol, {25}, {}});
+    for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA",
+                                     "\u20AB", "\u20AC", "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706",
+                                     "\u5713", "\uC6D0", "\uFDFC"}) {
+        for (const std::string& html : {symbol + "25", "25" + symbol}) expect_evidence({html, {25}});
     }
-    const std::vector<std::string> others = {
-        "\uFF04", "\u20C0", "\u209F", "\u00A6", "\u00A1", "kr", "CHF", "#", "%", "\uFFFD", "\xFF",
-    };
-    for (const auto& other : others) {
-        expect_evidence({other + "25", {}, {}});
-        expect_evidence({"25" + other, {}, {}});
+    for (const std::string other : {"\uFF04", "\u20C0", "\u209F", "\u00A6", "\u00A1", "kr", "#", "\uFFFD", "\xFF"}) {
+        for (const std::string& html : {other + "25", "25" + other}) expect_evidence({html, {}});
     }
 }
-
-TEST(PriceEvidence, IllFormedUtf8NeverHidesMarkup) {
-    // A truncated sequence must not swallow the '<' or the digit that follows it.
-    expect_evidence({"\xE2\x82<b>$25</b>", {25}, {}});
-    expect_evidence({"$\xE2\x82" "25", {}, {}});
-    expect_evidence({"\xF0\x9F$25", {25}, {}});
-}
-
-struct CurrencyCase {
-    std::string html;
-    std::string_view currency;
-};
 
 TEST(PriceEvidence, NamesThePageCurrency) {
     const std::string filler = "0123456789012345678901234";
-    const std::vector<CurrencyCase> cases = {
-        {"", ""},
-        {R"({"priceCurrency":"usd"})", "USD"},
-        {R"({"currency": "Euro"})", "EUR"},
-        {R"(<meta itemprop="priceCurrency" content="usd">)", "USD"},
-        {R"({"currency":{"code":"EUR"}})", "EUR"},
-        {R"({"currency_code":"thb"})", "THB"},
-        {R"({"currency":"abcusd"})", "USD"},
-        {R"({"currency":"U1SD"})", ""},
-        {R"({"currency":"ＵＳＤ"})", ""},
-        {R"({"PriceCurrency":"EUR"})", ""},
-        // Keys are tried in order, each at its first occurrence only.
+    const std::vector<std::pair<std::string, std::string_view>> cases = {
+        {"", ""}, {R"({"priceCurrency":"usd"})", "USD"}, {R"({"currency": "Euro"})", "EUR"},
+        {R"(<meta itemprop="priceCurrency" content="usd">)", "USD"}, {R"({"currency":{"code":"EUR"}})", "EUR"},
+        {R"({"currency_code":"thb"})", "THB"}, {R"({"currency":"abcusd"})", "USD"}, {R"({"currency":"U1SD"})", ""},
+        {R"({"currency":"ＵＳＤ"})", ""}, {R"({"PriceCurrency":"EUR"})", ""},
+        // Keys are tried in order, each at its first occurrence only, looking 16 bytes past the key.
         {R"("currency":"GBP" "priceCurrency":"JPY")", "JPY"},
         {R"("priceCurrency":"xx)" + filler + R"(" "currency":"CAD")", "CAD"},
         {R"("currency":"zz)" + filler + R"(" "currency":"CAD")", ""},
-        // The window is the 16 bytes after the key.
-        {R"("currency":)" + std::string(12, ' ') + "USD", "USD"},
-        {R"("currency":)" + std::string(13, ' ') + "USD", ""},
+        {R"("currency":)" + std::string(12, ' ') + "USD", "USD"}, {R"("currency":)" + std::string(13, ' ') + "USD", ""},
         {R"("currency":"EU)", ""},
-        {R"("currency":"EUR)", "EUR"},
         // Symbol fallback, in table order, anywhere in the raw text.
-        {R"({"currency":"US Dollar"})", ""},
-        {R"({"currency":"US Dollar"} <p>$25</p>)", ""},
-        {R"({"currency":"US Dollar"} <p>25 €</p>)", "EUR"},
-        {"<p>\u00A525</p>", ""},
-        {"<script>var sign = '\u20AC';</script><p>$25</p>", "EUR"},
-        {"\u00A325 \u20AC30", "EUR"},
-        {"\u00A325", "GBP"},
-        {"\u20AA25", "ILS"},
-        {"\u20B925", "INR"},
-        {"\u20A925 \u20B925", "INR"},
-        {"\u20A925", "KRW"},
-        {"NT$100", "TWD"},
-        {"NT\uFF04100", "TWD"},
-        {"nt$100", ""},
-        {"&euro;25", ""},
+        {R"({"currency":"US Dollar"} <p>$25</p>)", ""}, {R"({"currency":"US Dollar"} <p>25 €</p>)", "EUR"},
+        {"<p>\u00A525</p>", ""}, {"<script>var sign = '\u20AC';</script><p>$25</p>", "EUR"},
+        {"\u00A325 \u20AC30", "EUR"}, {"\u00A325", "GBP"}, {"\u20AA25", "ILS"}, {"\u20A925 \u20B925", "INR"},
+        {"\u20A925", "KRW"}, {"NT$100", "TWD"}, {"NT\uFF04100", "TWD"}, {"nt$100", ""}, {"&euro;25", ""},
         {R"({"currency":"xyz"} ₩25)", "KRW"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(PriceScale::from_html(c.html).currency, c.currency) << c.html;
-    }
-}
-
-TEST(PriceEvidence, DefaultScaleHoldsNoEvidence) {
-    const PriceScale scale;
-    EXPECT_TRUE(scale.seen.empty());
-    EXPECT_TRUE(scale.repeated.empty());
-    EXPECT_TRUE(scale.currency.empty());
-    EXPECT_FALSE(scale.has_text_prices);
+    for (const auto& [html, currency] : cases) EXPECT_EQ(PriceScale::from_html(html).currency, currency) << html;
 }
 
 // Inputs of one to two megabytes built to defeat rescanning; each must come back quickly.
 TEST(PriceEvidence, LargeAdversarialPagesStayLinear) {
     constexpr std::size_t kMegabyte = 1 << 20;
+    const std::vector<EvidenceCase> cases = {
+        {"$25 " + repeat("<script", 300'000), {25}}, {"$25 " + repeat("<script>", 250'000), {25}},
+        {"$25 <script>" + repeat("</scrip<", 250'000), {25}}, {"$25 " + repeat("<style x", 250'000) + ">", {25}},
+        {"$25 " + repeat("<a", 500'000), {25}}, {"$25 " + repeat("<>", 500'000), {25}},
+        {"25" + repeat(" ", 2 * kMegabyte) + "$", {25}}, {"25" + repeat("\u3000", 500'000) + "\u20AC", {25}},
+        {repeat("7" + std::string(1000, ' '), 1000), {}}, {repeat("$7 ", 500'000), {}},
+        {"$" + repeat("9", kMegabyte), {}}, {"$" + repeat("0", kMegabyte) + "25", {25}},
+        {"$" + repeat("1,2.", 300'000), {}}, {repeat("$12.34 ", 200'000), {12}, {12}},
+        {repeat("\u20AC", 400'000), {}}, {repeat("$", kMegabyte) + "25", {25}}, {repeat("$1", 600'000), {}},
+    };
+    for (const auto& c : cases) expect_evidence(c);
     std::string distinct_amounts;
     for (std::uint64_t k = 1; distinct_amounts.size() < kMegabyte; ++k) {
         distinct_amounts += "$" + std::to_string(k * 1'000'003) + " ";
-    }
-    const std::vector<EvidenceCase> cases = {
-        {"$25 " + repeat("<script", 300'000), {25}, {}},
-        {"$25 " + repeat("<script>", 250'000), {25}, {}},
-        {"$25 <script>" + repeat("</scrip<", 250'000), {25}, {}},
-        {"$25 " + repeat("<style x", 250'000) + ">", {25}, {}},
-        {"$25 " + repeat("<a", 500'000), {25}, {}},
-        {"$25 " + repeat("<>", 500'000), {25}, {}},
-        {"25" + repeat(" ", 2 * kMegabyte) + "$", {25}, {}},
-        {"25" + repeat("\u3000", 500'000) + "\u20AC", {25}, {}},
-        {repeat("7" + std::string(1000, ' '), 1000), {}, {}},
-        {repeat("$7 ", 500'000), {}, {}},
-        {"$" + repeat("9", kMegabyte), {}, {}},
-        {"$" + repeat("0", kMegabyte) + "25", {25}, {}},
-        {"$" + repeat("1,2.", 300'000), {}, {}},
-        {repeat("$12.34 ", 200'000), {12}, {12}},
-        {repeat("\u20AC", 400'000), {}, {}},
-        {repeat("$", kMegabyte) + "25", {25}, {}},
-        {repeat("$1", 600'000), {}, {}},
-    };
-    for (const auto& c : cases) {
-        const PriceScale scale = PriceScale::from_html(c.html);
-        EXPECT_EQ(sorted(scale.seen), c.seen) << c.html.substr(0, 40);
-        EXPECT_EQ(sorted(scale.repeated), c.repeated) << c.html.substr(0, 40);
     }
     const PriceScale many = PriceScale::from_html(distinct_amounts);
     EXPECT_GT(many.seen.size(), 50'000u);
@@ -267,3 +139,4 @@ TEST(PriceEvidence, LargeAdversarialPagesStayLinear) {
 }
 
 }  // namespace
+}  // namespace kuv::extract
