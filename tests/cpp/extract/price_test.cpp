@@ -75,6 +75,7 @@ TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
         {"a < b $25 > c", {}}, {"$25<", {25}}, {"&#36;25 &dollar;25 &euro;25", {}},  // references stay undecoded
         {"$30 and later $30", {30}, {30}}, {"$30 $30 $30 $40", {30, 40}, {30}},
         {"$" + repeat("1", 25), {}}, {"$" + repeat("0", 23) + "25", {25}}, {"$18446744073709551615", {UINT64_MAX}},
+        {"$18446744073709551616", {}},
         // A truncated UTF-8 sequence never swallows the '<' or the digit after it.
         {"\xE2\x82<b>$25</b>", {25}}, {"$\xE2\x82" "25", {}}, {"\xF0\x9F$25", {25}},
     };
