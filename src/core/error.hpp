@@ -13,8 +13,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// An internal consistency failure (what the original system raised as a panic), reported to
-// Python as pyo3_runtime.PanicException carrying the message, e.g. "string_pool utf8: ...".
+// An internal consistency failure, reported to Python as the fatal-error exception
+// pyo3_runtime.PanicException carrying the message, e.g. "string_pool utf8: ...".
 class Fatal : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
