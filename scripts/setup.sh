@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build pkg-config libmodest-dev libre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
+packages=(g++ ninja-build pkg-config libmodest-dev libre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -17,5 +17,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
-python3 -m pip install --quiet pytest
+python3 -m pip install --quiet pytest "cmake>=3.26"
 python3 -m pip install --quiet .

@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+# The CMake that setup.sh installed with pip, whatever else PATH holds.
+PATH="$(python3 -c 'import cmake; print(cmake.CMAKE_BIN_DIR)'):$PATH"
 
 jobs=$(nproc)
 run_cpp_tests() {  # build dir, extra cmake flags...
