@@ -2,12 +2,55 @@
 
 #include "core/json.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <string>
 
 namespace kuv::core {
 namespace {
 
 constexpr std::uint32_t kDropped = std::numeric_limits<std::uint32_t>::max();
+
+// Drawn once per process so texts that collide cannot be prepared in advance.
+std::uint64_t hash_seed() {
+    static const std::uint64_t seed = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    }();
+    return seed;
+}
+
+std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
+    const auto product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+// Keyed hash folding each 8-byte word into the state with a 128-bit multiply. Never 0, the
+// empty-slot mark of TextTable.
+std::uint64_t hash_text(std::string_view text) {
+    constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15;
+    std::uint64_t state = hash_seed() ^ text.size();
+    std::uint64_t word = 0;
+    for (; text.size() >= sizeof word; text.remove_prefix(sizeof word)) {
+        std::memcpy(&word, text.data(), sizeof word);
+        state = fold_multiply(state ^ word, kMultiplier);
+    }
+    word = 0;
+    if (!text.empty()) std::memcpy(&word, text.data(), text.size());
+    state = fold_multiply(state ^ word, kMultiplier);
+    return std::max<std::uint64_t>(state, 1);
+}
+
+Str intern_hashed(std::string_view text, std::uint64_t hash, std::vector<char>& pool, InternMap& map) {
+    const auto text_in_pool = [&pool](Str s) { return std::string_view(pool.data() + s.offset, s.len); };
+    if (const Str* found = map.find(text, hash, text_in_pool)) return *found;
+    const Str str{static_cast<std::uint32_t>(pool.size()), static_cast<std::uint32_t>(text.size())};
+    pool.insert(pool.end(), text.begin(), text.end());
+    map.insert(hash, str);
+    return str;
+}
 
 // True when `props` is a JSON object whose member "url" is a string equal to `url`.
 bool props_have_url(std::string_view props, std::string_view url) {
@@ -38,11 +81,7 @@ void flatten(const std::vector<AdjacencyInput>& inputs, std::size_t node_count, 
 }  // namespace
 
 Str reintern(std::string_view text, std::vector<char>& pool, InternMap& map) {
-    if (auto found = map.find(text); found != map.end()) return found->second;
-    const Str str{static_cast<std::uint32_t>(pool.size()), static_cast<std::uint32_t>(text.size())};
-    pool.insert(pool.end(), text.begin(), text.end());
-    map.emplace(std::string(text), str);
-    return str;
+    return intern_hashed(text, hash_text(text), pool, map);
 }
 
 Str GraphBuilder::intern(std::string_view text) { return reintern(text, string_pool_, intern_map_); }
@@ -52,28 +91,36 @@ std::uint32_t GraphBuilder::upsert_node(NodeKind kind, std::string_view id, std:
     // Name and props enter the pool before the id is even looked up; the pool order shows it.
     const Str name_str = intern(name);
     const Str props_str = intern(props);
-    if (auto found = id_index_.find(id); found != id_index_.end()) {
-        Node& node = nodes_[found->second];
+    const std::uint64_t id_hash = hash_text(id);
+    if (const std::uint32_t* found = find_node(id, id_hash)) {
+        Node& node = nodes_[*found];
         node.kind = kind;
         node.name = name_str;
         node.props = props_str;
-        if (auto removed = removed_ids_.find(id); removed != removed_ids_.end()) removed_ids_.erase(removed);
-        return found->second;
+        removed_[*found] = false;
+        return *found;
     }
     const auto index = static_cast<std::uint32_t>(nodes_.size());
-    nodes_.push_back(Node{kind, intern(id), name_str, props_str});
-    id_index_.emplace(std::string(id), index);
+    nodes_.push_back(Node{kind, intern_hashed(id, id_hash, string_pool_, intern_map_), name_str, props_str});
+    removed_.push_back(false);
+    id_index_.insert(id_hash, index);
     return index;
 }
 
+const std::uint32_t* GraphBuilder::find_node(std::string_view id, std::uint64_t hash) const {
+    return id_index_.find(id, hash, [this](std::uint32_t index) { return text_of(nodes_[index].id); });
+}
+
 void GraphBuilder::add_edge(std::uint32_t source, RelType rel, std::string_view target_id) {
-    pending_edges_.push_back(PendingEdge{source, rel, std::string(target_id)});
+    pending_edges_.push_back(
+        PendingEdge{target_ids_.size(), static_cast<std::uint32_t>(target_id.size()), source, rel});
+    target_ids_.insert(target_ids_.end(), target_id.begin(), target_id.end());
 }
 
 bool GraphBuilder::remove_node_by_url(std::string_view url) {
-    for (const Node& node : nodes_) {
-        if (props_have_url(text_of(node.props), url)) {
-            removed_ids_.emplace(text_of(node.id));
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        if (props_have_url(text_of(nodes_[i].props), url)) {
+            removed_[i] = true;
             return true;
         }
     }
@@ -82,6 +129,8 @@ bool GraphBuilder::remove_node_by_url(std::string_view url) {
 
 GraphBuilder GraphBuilder::from_graph(const Graph& graph) {
     GraphBuilder builder;
+    builder.nodes_.reserve(graph.nodes.size());
+    builder.id_index_.reserve(graph.nodes.size());
     for (const Node& node : graph.nodes) {
         builder.upsert_node(node.kind, graph.str(node.id), graph.str(node.name), graph.str(node.props));
     }
@@ -98,7 +147,7 @@ Graph GraphBuilder::build() && {
     std::vector<std::uint32_t> new_index(nodes_.size(), kDropped);
     std::uint32_t kept = 0;
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
-        if (!removed_ids_.contains(text_of(nodes_[i].id))) new_index[i] = kept++;
+        if (!removed_[i]) new_index[i] = kept++;
     }
 
     // Fresh pool holding, per kept node, its id, name and props.
@@ -106,6 +155,7 @@ Graph GraphBuilder::build() && {
     graph.string_pool.reserve(string_pool_.size());
     graph.nodes.reserve(kept);
     InternMap pool_map;
+    pool_map.reserve(intern_map_.size());  // the kept nodes' strings are among those interned
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
         if (new_index[i] == kDropped) continue;
         const Node& old = nodes_[i];
@@ -122,10 +172,11 @@ Graph GraphBuilder::build() && {
     incoming.reserve(pending_edges_.size());
     for (const PendingEdge& pending : pending_edges_) {
         if (pending.source >= nodes_.size() || new_index[pending.source] == kDropped) continue;
-        const auto target = id_index_.find(pending.target_id);
-        if (target == id_index_.end() || new_index[target->second] == kDropped) continue;
+        const std::string_view target_id = target_of(pending);
+        const std::uint32_t* target = find_node(target_id, hash_text(target_id));
+        if (!target || new_index[*target] == kDropped) continue;
         const std::uint32_t s = new_index[pending.source];
-        const std::uint32_t t = new_index[target->second];
+        const std::uint32_t t = new_index[*target];
         outgoing.push_back({s, Edge{pending.rel, t}});
         incoming.push_back({t, Edge{pending.rel, s}});
     }
