@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -26,56 +26,33 @@ struct Accepted {
 
 std::vector<Accepted> accepted_documents() {
     return {
-        {"null", "null"},
-        {" \t\r\n true \n", "true"},
-        {"false", "false"},
-        {"0", "0"},
-        {"-1", "-1"},
-        {"18446744073709551615", "18446744073709551615"},
-        {"-9223372036854775808", "-9223372036854775808"},
-        {"[]", "[]"},
-        {"{}", "{}"},
-        {"[ 1 , [ 2 , { } ] , \"x\" ]", "[1,[2,{}],\"x\"]"},
+        {"null", "null"}, {" \t\r\n true \n", "true"}, {"false", "false"}, {"0", "0"}, {"-1", "-1"},
+        {"18446744073709551615", "18446744073709551615"}, {"-9223372036854775808", "-9223372036854775808"},
+        {"[ 1 , [ 2 , { } ] , \"x\" ]", "[1,[2,{}],\"x\"]"}, {R"({"a":[1],"b":2,"a":{"x":3}})", R"({"a":{"x":3},"b":2})"},
         {R"({"b":1,"a":2,"c":{"z":[],"y":null}})", R"({"a":2,"b":1,"c":{"y":null,"z":[]}})"},
-        {R"({"a":1,"a":2})", R"({"a":2})"},
-        {R"({"a":[1],"b":2,"a":{"x":3}})", R"({"a":{"x":3},"b":2})"},
         {R"("\"\\\/\b\f\n\r\t")", R"("\"\\/\b\f\n\r\t")"},
         {R"("\u0041\u00e9\u20AC\ud83d\ude00")", "\"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
         {R"("\u0000\u001f\u007f")", std::string("\"\\u0000\\u001f\x7f\"")},
         {"\"caf\xC3\xA9 \xE6\x97\xA5\"", "\"caf\xC3\xA9 \xE6\x97\xA5\""},
-        {R"({"":""})", R"({"":""})"},
-        {"1.5", "1.5"},
-        {"-0", "-0.0"},
-        {"-0.0", "-0.0"},
-        {"1E2", "100.0"},
-        {"1e+2", "100.0"},
-        {"25e-1", "2.5"},
-        {"1e-400", "0.0"},
-        {"-1e-400", "-0.0"},
-        {"0e99999999999999999999", "0.0"},
-        {"18446744073709551616", "1.8446744073709552e19"},
-        {"-9223372036854775809", "-9.223372036854776e18"},
+        {R"({"\u0061":1,"b\n":"\u00e9","":""})", "{\"\":\"\",\"a\":1,\"b\\n\":\"\xC3\xA9\"}"},
+        {"1.5", "1.5"}, {"5.0", "5.0"}, {"-0", "-0.0"}, {"1E+2", "100.0"}, {"25e-1", "2.5"},
+        {"1e-400", "0.0"}, {"-1e-400", "-0.0"}, {"0e99999999999999999999", "0.0"}, {"4.9e-324", "5e-324"},
+        {"18446744073709551616", "1.8446744073709552e19"}, {"-9223372036854775809", "-9.223372036854776e18"},
         {"1.7976931348623157e308", "1.7976931348623157e308"},
-        {"4.9e-324", "5e-324"},
-        {R"({"a":{"a":1},"b":[{"a":2}]})", R"({"a":{"a":1},"b":[{"a":2}]})"},
-        {R"({"\u0061":1,"b\n":"\u00e9"})", "{\"a\":1,\"b\\n\":\"\xC3\xA9\"}"},
-        {R"([{"a":1}])", R"([{"a":1}])"},
     };
 }
 
 std::vector<std::string> malformed_documents() {
     return {
-        "", " ", "nul", "nulll", "True", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{1:2}",
-        "[1 2]", "[", "]", "{", "{\"a\":}", "1 2", "\"abc", "'x'", "01", "-01", "00", "-", "+1", ".5", "5.",
-        "1.e5", "1e", "1e+", "0x10", "NaN", "Infinity", "-Infinity", "1e400", "-1e400", "1e99999999999999999999",
-        std::string(400, '9'),
-        "\xEF\xBB\xBFnull",                    // byte-order mark
-        "\"\\ud800\"", "\"\\udc00\"",             // lone surrogates
-        "\"\\ud800\\u0041\"", "\"\\ud800x\"",
+        "", " ", "nul", "nulll", "True", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{1:2}", "[1 2]", "[", "]",
+        "{", "{\"a\":}", "1 2", "\"abc", "'x'", "01", "-01", "-", "+1", ".5", "5.", "1.e5", "1e", "1e+", "0x10", "NaN",
+        "-Infinity", "1e400", "-1e400", "1e99999999999999999999", std::string(400, '9'),
+        "\xEF\xBB\xBFnull",  // byte-order mark
+        "\"\\ud800\"", "\"\\udc00\"", "\"\\ud800\\u0041\"", "\"\\ud800x\"",  // lone surrogates
         "\"\\x41\"", "\"\\u12\"", "\"\\u12G4\"", "\"\\U0041\"",
         std::string("\"a\tb\""), std::string("\"a\nb\""), std::string("\"\0\"", 3),
         "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xFF\"", "\"\x80\"",
-        "[1]\x0B", "\x0C" "1", "[1] x", "{}}", "[]]",
+        "[1]\x0B", "\x0C" "1", "[1] x", "{}}",
         R"({"a":1,"a":2,})", R"({"a":[1,{"b":}]})", R"({"a":"\ud800"})", R"({"a":1e400})",
     };
 }
@@ -88,77 +65,51 @@ TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
     }
 }
 
+TEST(ParseJson, RejectsMalformedInput) {
+    for (const std::string& text : malformed_documents()) EXPECT_FALSE(parse_json(text).has_value()) << text;
+}
+
 TEST(ParseJson, KeepsIntegerKinds) {
-    EXPECT_TRUE(parse_json("5")->is_number_unsigned());
-    EXPECT_TRUE(parse_json("18446744073709551615")->is_number_unsigned());
-    EXPECT_TRUE(parse_json("-5")->is_number_integer());
-    EXPECT_FALSE(parse_json("-5")->is_number_unsigned());
-    EXPECT_TRUE(parse_json("-0")->is_number_float());
-    EXPECT_TRUE(std::signbit(parse_json("-0")->get<double>()));
-    EXPECT_TRUE(parse_json("5.0")->is_number_float());
-    EXPECT_TRUE(parse_json("18446744073709551616")->is_number_float());
-    EXPECT_TRUE(parse_json("-9223372036854775809")->is_number_float());
+    EXPECT_TRUE(parse_json("5")->is_number_unsigned() && parse_json("18446744073709551615")->is_number_unsigned());
+    EXPECT_TRUE(parse_json("-5")->is_number_integer() && !parse_json("-5")->is_number_unsigned());
     EXPECT_EQ(parse_json("-9223372036854775808")->get<std::int64_t>(), std::numeric_limits<std::int64_t>::min());
 }
 
-TEST(ParseJson, RejectsMalformedInput) {
-    for (const std::string& text : malformed_documents()) {
-        EXPECT_FALSE(parse_json(text).has_value()) << text;
-    }
-}
-
-// Whether each entry point accepts `text`; the picker is asked for the one member name "k".
-bool parse_accepts(const std::string& text) { return parse_json(text).has_value(); }
-bool pick_accepts(const std::string& text) {
-    const std::string names[] = {"k"};
-    return pick_json_members(text, names).has_value();
-}
+bool pick_accepts(const std::string& text) { return pick_json_members(text, std::vector<std::string>{"k"}).has_value(); }
 
 TEST(ParseAndPickJson, AllowAtMost127NestedContainers) {
-    struct Case { std::string text; bool accepted; };
-    const Case cases[] = {
-        {nested(127, "[", "", "]"), true},
-        {nested(128, "[", "", "]"), false},
-        {nested(126, "{\"k\":", "[1]", "}"), true},
-        {nested(127, "{\"k\":", "[1]", "}"), false},
-        {nested(127, "[", "1", "]"), true},
-        // An empty container counts too.
-        {nested(126, "{\"k\":", "{}", "}"), true},
-        {nested(127, "{\"k\":", "{}", "}"), false},
+    const std::pair<std::string, bool> cases[] = {
+        {nested(127, "[", "", "]"), true}, {nested(128, "[", "", "]"), false},
+        {nested(126, "{\"k\":", "{}", "}"), true}, {nested(127, "{\"k\":", "{}", "}"), false},
         // Depth counts open containers, not how many were seen.
         {"[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]", true},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(parse_accepts(c.text), c.accepted) << c.text.size();
-        EXPECT_EQ(pick_accepts(c.text), c.accepted) << c.text.size();
+    for (const auto& [text, accepted] : cases) {
+        EXPECT_EQ(parse_json(text).has_value(), accepted) << text.size();
+        EXPECT_EQ(pick_accepts(text), accepted) << text.size();
     }
 }
 
 TEST(ParseAndPickJson, DeepUnterminatedInputFailsWithoutRecursion) {
-    for (const std::string& text : {std::string(1'000'000, '['), nested(100'000, "[", "", "]"),
-                                    nested(100'000, "{\"k\":", "1", "}")}) {
-        EXPECT_FALSE(parse_accepts(text));
+    for (const std::string& text : {std::string(1'000'000, '['), nested(100'000, "{\"k\":", "1", "}")}) {
+        EXPECT_FALSE(parse_json(text).has_value());
         EXPECT_FALSE(pick_accepts(text));
     }
 }
 
 // Same kind and same printed text, at every level.
 void expect_same_json(const Json& actual, const Json& expected, const std::string& context) {
-    EXPECT_EQ(actual.type(), expected.type()) << context;
+    ASSERT_EQ(actual.type(), expected.type()) << context;
     EXPECT_EQ(to_json_text(actual), to_json_text(expected)) << context;
-    if (actual.is_structured() && actual.type() == expected.type() && actual.size() == expected.size()) {
-        auto a = actual.begin();
-        for (auto e = expected.begin(); e != expected.end(); ++a, ++e) expect_same_json(*a, *e, context);
-    }
+    if (!actual.is_structured() || actual.size() != expected.size()) return;
+    for (auto a = actual.begin(), e = expected.begin(); e != expected.end(); ++a, ++e) expect_same_json(*a, *e, context);
 }
 
 TEST(PickJsonMembers, AgreesWithParseJsonOnEveryAcceptedDocument) {
     for (const Accepted& c : accepted_documents()) {
         const Json parsed = *parse_json(c.text);
         std::vector<std::string> names{"missing"};
-        if (parsed.is_object()) {
-            for (const auto& [key, member] : parsed.items()) names.push_back(key);
-        }
+        if (parsed.is_object()) for (const auto& [key, member] : parsed.items()) names.push_back(key);
         const std::optional<PickedMembers> picked = pick_json_members(c.text, names);
         ASSERT_TRUE(picked.has_value()) << c.text;
         EXPECT_EQ(picked->is_object, parsed.is_object()) << c.text;
@@ -174,46 +125,34 @@ TEST(PickJsonMembers, AgreesWithParseJsonOnEveryAcceptedDocument) {
 TEST(PickJsonMembers, RejectsEveryDocumentParseJsonRejects) {
     const std::vector<std::string> name_sets[] = {{}, {"a"}, {"a", "b", "k"}};
     for (const std::string& text : malformed_documents()) {
-        for (const auto& names : name_sets) {
-            EXPECT_FALSE(pick_json_members(text, names).has_value()) << text << " with " << names.size() << " names";
-        }
+        for (const auto& names : name_sets) EXPECT_FALSE(pick_json_members(text, names).has_value()) << text;
     }
 }
 
 TEST(PickJsonMembers, BuildsOnlyTheNamedTopLevelMembers) {
-    struct Case {
-        std::string text;
-        std::vector<std::string> names;
-        std::vector<std::string> printed;  // per name; "" when absent
-    };
-    const Case cases[] = {
+    // text, names, printed value per name ("" when absent)
+    const std::tuple<std::string, std::vector<std::string>, std::vector<std::string>> cases[] = {
         {R"({"x":{"a":1},"a":2})", {"a", "x"}, {"2", R"({"a":1})"}},
         {R"({"x":{"a":1},"y":[{"a":2}]})", {"a"}, {""}},
         {R"([{"a":1}])", {"a"}, {""}},
-        {R"("a")", {"a"}, {""}},
         {R"({"a":{"b":[1,{"c":"d"}]},"a":3})", {"a"}, {"3"}},
-        {R"({"a":3,"a":{"b":[1,{"c":"d"}]}})", {"a"}, {R"({"b":[1,{"c":"d"}]})"}},
         {R"({"p":"x","q":{},"r":[],"s":null})", {"r", "q", "p", "s"}, {"[]", "{}", "\"x\"", "null"}},
         {R"({"a\u0062":1,"ab ":2})", {"ab"}, {"1"}},
-        {R"({"a":1})", {}, {}},
     };
-    for (const Case& c : cases) {
-        const std::optional<PickedMembers> picked = pick_json_members(c.text, c.names);
-        ASSERT_TRUE(picked.has_value()) << c.text;
-        ASSERT_EQ(picked->values.size(), c.names.size()) << c.text;
-        for (std::size_t i = 0; i < c.names.size(); ++i) {
+    for (const auto& [text, names, printed] : cases) {
+        const std::optional<PickedMembers> picked = pick_json_members(text, names);
+        ASSERT_TRUE(picked.has_value()) << text;
+        ASSERT_EQ(picked->values.size(), names.size()) << text;
+        for (std::size_t i = 0; i < names.size(); ++i) {
             const std::optional<Json>& value = picked->values[i];
-            EXPECT_EQ(value ? to_json_text(*value) : "", c.printed[i]) << c.text << " " << c.names[i];
+            EXPECT_EQ(value ? to_json_text(*value) : "", printed[i]) << text << " " << names[i];
         }
     }
 }
 
-TEST(WriteJson, EscapesOnlyWhatJsonNeeds) {
-    Json value = std::string("q\" b\\ \x01\x08\x0C\n\r\t\x1F\x7F/\xC3\xA9");
-    EXPECT_EQ(to_json_text(value), "\"q\\\" b\\\\ \\u0001\\b\\f\\n\\r\\t\\u001f\x7F/\xC3\xA9\"");
-}
-
-TEST(WriteJson, PrintsNumbersByKind) {
+TEST(WriteJson, EscapesOnlyWhatJsonNeedsAndPrintsNumbersByKind) {
+    EXPECT_EQ(to_json_text(Json(std::string("q\" b\\ \x01\x08\x0C\n\r\t\x1F\x7F/\xC3\xA9"))),
+              "\"q\\\" b\\\\ \\u0001\\b\\f\\n\\r\\t\\u001f\x7F/\xC3\xA9\"");
     Json object = Json::object();
     object["u"] = std::uint64_t(18446744073709551615u);
     object["i"] = std::int64_t(-9223372036854775807 - 1);
@@ -227,50 +166,23 @@ TEST(WriteJson, PrintsNumbersByKind) {
     EXPECT_EQ(out, "xtrue");
 }
 
+// Shortest digits that parse back to the same value; plain from 1e-5 up to below 1e16.
 TEST(WriteJsonFloat, UsesShortestDigitsAndTheDecimalRange) {
-    struct Case { double value; std::string text; };
-    const Case cases[] = {
-        {0.0, "0.0"},
-        {-0.0, "-0.0"},
-        {1.0, "1.0"},
-        {100.0, "100.0"},
-        {12.5, "12.5"},
-        {-12.345, "-12.345"},
-        {0.1, "0.1"},
-        {0.3, "0.3"},
-        {0.1 + 0.2, "0.30000000000000004"},
-        {0.00001, "0.00001"},
-        {0.000015, "0.000015"},
-        {0.000001, "1e-6"},
-        {1.5e-7, "1.5e-7"},
-        {1e15, "1000000000000000.0"},
-        {9999999999999998.0, "9999999999999998.0"},
-        {1e16, "1e16"},
-        {1.2345e20, "1.2345e20"},
-        {123456789012345680.0, "1.2345678901234568e17"},
-        {1.7976931348623157e308, "1.7976931348623157e308"},
-        {5e-324, "5e-324"},
-        {-2.5e-10, "-2.5e-10"},
+    const std::pair<double, std::string> cases[] = {
+        {0.0, "0.0"}, {-0.0, "-0.0"}, {100.0, "100.0"}, {-12.345, "-12.345"}, {0.1 + 0.2, "0.30000000000000004"},
+        {0.00001, "0.00001"}, {0.000001, "1e-6"}, {-2.5e-10, "-2.5e-10"}, {1e-300, "1e-300"},
+        {9999999999999998.0, "9999999999999998.0"}, {1e16, "1e16"}, {123456789012345680.0, "1.2345678901234568e17"},
+        {1.7976931348623157e308, "1.7976931348623157e308"}, {5e-324, "5e-324"},
         // Exactly between two shortest candidates: the even one.
-        {1125899906842624.25, "1125899906842624.2"},
-        {1125899906842624.75, "1125899906842624.8"},
+        {1125899906842624.25, "1125899906842624.2"}, {1125899906842624.75, "1125899906842624.8"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [value, text] : cases) {
         std::string out;
-        write_json_float(out, c.value);
-        EXPECT_EQ(out, c.text) << c.text;
-        double read_back = 0;
-        std::from_chars(out.data(), out.data() + out.size(), read_back);
-        EXPECT_EQ(read_back, c.value) << c.text;
-    }
-}
-
-TEST(WriteJsonFloat, PrintedTextParsesBackToTheSameValue) {
-    const double values[] = {3.14159, 2.718281828459045, 1e22, 1e-300, 123456.789, 0.1 + 0.7, 9007199254740993.0};
-    for (double value : values) {
-        const std::optional<Json> parsed = parse_json(to_json_text(Json(value)));
-        ASSERT_TRUE(parsed.has_value()) << value;
-        EXPECT_EQ(parsed->get<double>(), value);
+        write_json_float(out, value);
+        EXPECT_EQ(out, text);
+        const std::optional<Json> parsed = parse_json(out);
+        ASSERT_TRUE(parsed.has_value()) << text;
+        EXPECT_EQ(parsed->get<double>(), value) << text;
     }
 }
 
