@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,25 +17,15 @@ std::string repeat(std::string_view unit, std::size_t times) {
     return out;
 }
 
-std::vector<std::uint64_t> sorted(const AmountSet& set) {
-    std::vector<std::uint64_t> out(set.begin(), set.end());
-    std::ranges::sort(out);
-    return out;
-}
-
 TEST(PriceSkipBlock, FindsTheEndOfScriptAndStyleBlocks) {
     struct Case { std::string html; std::size_t pos; std::string_view tag; bool matched; std::string rest; };
     const std::vector<Case> cases = {
-        {"<script>x</script>y", 0, "script", true, "y"}, {"<SCRIPT type=x>a</sCRIPT>b", 0, "script", true, "b"},
-        {"<scripts>x</scripts>y", 0, "script", true, "y"}, {"<script>x</scriptx>y", 0, "script", true, "y"},
-        {"<script>x</script  >y", 0, "script", true, "y"}, {"<script a='>'>x</script>y", 0, "script", true, "y"},
-        {"<script>a</b>< /script></script>c", 0, "script", true, "c"}, {"a<script>x</script>c", 1, "script", true, "c"},
-        {"<style>p{}</style>b", 0, "style", true, "b"}, {"<stylesheet>p</STYLESHEET>b", 0, "style", true, "b"},
+        {"<SCRIPT type=x>a</sCRIPT>b", 0, "script", true, "b"}, {"<scripts>x</scriptx>y", 0, "script", true, "y"},
+        {"<script a='>'>x</script  >y", 0, "script", true, "y"}, {"<stylesheet>p</STYLESHEET>b", 0, "style", true, "b"},
+        {"a<script>a</b>< /script></script>c", 1, "script", true, "c"}, {"<script>x</script>", 0, "style", false, ""},
+        {"<scrip", 0, "script", false, ""}, {"< script>x</script>", 0, "script", false, ""}, {"ab", 5, "script", false, ""},
         // Unterminated blocks run to the end of the text.
-        {"<script", 0, "script", true, ""}, {"<script>x</scrip", 0, "script", true, ""},
-        {"<script>x</script", 0, "script", true, ""}, {"<script>a</style>b", 0, "script", true, ""},
-        {"<scrip", 0, "script", false, ""}, {"< script>x</script>", 0, "script", false, ""},
-        {"<script>x</script>", 0, "style", false, ""}, {"", 0, "script", false, ""}, {"ab", 5, "script", false, ""},
+        {"<script", 0, "script", true, ""}, {"<script>x</scrip", 0, "script", true, ""}, {"<script>a</style>b", 0, "script", true, ""},
     };
     for (const auto& c : cases) {
         const auto [matched, end] = skip_block(c.html, c.pos, c.tag);
@@ -45,37 +35,29 @@ TEST(PriceSkipBlock, FindsTheEndOfScriptAndStyleBlocks) {
     }
 }
 
-struct EvidenceCase {
-    std::string html;
-    std::vector<std::uint64_t> seen;
-    std::vector<std::uint64_t> repeated = {};
-};
+struct EvidenceCase { std::string html; std::set<std::uint64_t> seen, repeated = {}; };
 
 void expect_evidence(const EvidenceCase& c) {
     const PriceScale scale = PriceScale::from_html(c.html);
-    EXPECT_EQ(sorted(scale.seen), c.seen) << c.html.substr(0, 60);
-    EXPECT_EQ(sorted(scale.repeated), c.repeated) << c.html.substr(0, 60);
+    EXPECT_EQ(std::set(scale.seen.begin(), scale.seen.end()), c.seen) << c.html.substr(0, 60);
+    EXPECT_EQ(std::set(scale.repeated.begin(), scale.repeated.end()), c.repeated) << c.html.substr(0, 60);
     EXPECT_EQ(scale.has_text_prices, !c.seen.empty()) << c.html.substr(0, 60);
 }
 
 TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
     const std::vector<EvidenceCase> cases = {
-        {"", {}}, {"<p>42 items</p>", {}}, {"$19.99", {19}}, {"12,5 \u20AC", {12}},  // fractions are dropped
+        {"$30 $30 $30 $40", {30, 40}, {30}}, {"<p>42 items</p>", {}}, {"$19.99", {19}}, {"12,5 \u20AC", {12}},  // fractions are dropped
         // Three digits after the last separator, or none, make every separator grouping.
-        {"$18,446,744,073,709,551,616.99", {}}, {"1.299,00 \u20AC", {1299}}, {"\u20AC1.299", {1299}},
-        {"$1,299.00", {1299}}, {"\u20AC12,345", {12345}}, {"$12.50.", {1250}}, {"$12.", {12}}, {"$1.2.34", {12}},
+        {"$18,446,744,073,709,551,616.99", {}}, {"1.299,00 \u20AC", {1299}}, {"$1,299.00", {1299}}, {"$12.50.", {1250}},
+        {"$1.2.34", {12}}, {"$18446744073709551615", {UINT64_MAX}}, {"$18446744073709551616", {}},
         // Amounts below 10 and the likely years 1900 to 2100 do not count.
-        {"$5 $9.99", {}}, {"$10", {10}}, {"$2,000 \u20AC1999 $1900 $2100", {}}, {"$2,101 $1,899", {1899, 2101}},
+        {"$9.99 $10", {10}}, {"$2,000 \u20AC1999 $1900 $2100", {}}, {"$2,101 $1,899", {1899, 2101}},
         // Neighbours are the nearest characters that are not white space.
-        {"$1 299", {}}, {"$1 299 \u20AC", {299}}, {"USD 25", {}}, {"$\u00A025", {25}}, {"$\n\t\u3000\u2028 25", {25}},
-        {"25\u202F\u205F\u20AC", {25}}, {"25$30", {25, 30}}, {"$25x", {25}}, {"x25 y", {}},
+        {"$1 299", {}}, {"$1 299 \u20AC", {299}}, {"$\n\t\u3000\u2028 25", {25}}, {"25\u202F\u205F\u20AC", {25}},
+        {"25$30", {25, 30}}, {"$25x", {25}}, {"x25 y", {}}, {"&#36;25 &dollar;25 &euro;25", {}},  // references stay undecoded
         // Tags become one space; script and style blocks vanish without one.
         {"<span>$</span><b>25</b>", {25}}, {"$<!-- note -->25", {25}}, {"$<SCRIPT>var a = 1;</ScRiPt>25", {25}},
-        {"$<style>p{}</style>25", {25}}, {"$25 <script>$30", {25}}, {"<script>$30</script>$40", {40}},
-        {"a < b $25 > c", {}}, {"$25<", {25}}, {"&#36;25 &dollar;25 &euro;25", {}},  // references stay undecoded
-        {"$30 and later $30", {30}, {30}}, {"$30 $30 $30 $40", {30, 40}, {30}},
-        {"$" + repeat("1", 25), {}}, {"$" + repeat("0", 23) + "25", {25}}, {"$18446744073709551615", {UINT64_MAX}},
-        {"$18446744073709551616", {}},
+        {"$<style>p{}</style>25", {25}}, {"$25 <script>$30", {25}}, {"a < b $25 > c", {}}, {"$25<", {25}},
         // A truncated UTF-8 sequence never swallows the '<' or the digit after it.
         {"\xE2\x82<b>$25</b>", {25}}, {"$\xE2\x82" "25", {}}, {"\xF0\x9F$25", {25}},
     };
@@ -83,9 +65,8 @@ TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
 }
 
 TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
-    for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA",
-                                     "\u20AB", "\u20AC", "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706",
-                                     "\u5713", "\uC6D0", "\uFDFC"}) {
+    for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB",
+                                     "\u20AC", "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0", "\uFDFC"}) {
         for (const std::string& html : {symbol + "25", "25" + symbol}) expect_evidence({html, {25}});
     }
     for (const std::string other : {"\uFF04", "\u20C0", "\u209F", "\u00A6", "\u00A1", "kr", "#", "\uFFFD", "\xFF"}) {
@@ -96,22 +77,18 @@ TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
 TEST(PriceEvidence, NamesThePageCurrency) {
     const std::string filler = "0123456789012345678901234";
     const std::vector<std::pair<std::string, std::string_view>> cases = {
-        {"", ""}, {R"({"priceCurrency":"usd"})", "USD"}, {R"({"currency": "Euro"})", "EUR"},
+        {R"({"priceCurrency":"usd"})", "USD"}, {R"({"currency": "Euro"})", "EUR"}, {R"({"currency":"abcusd"})", "USD"},
         {R"(<meta itemprop="priceCurrency" content="usd">)", "USD"}, {R"({"currency":{"code":"EUR"}})", "EUR"},
-        {R"({"currency_code":"thb"})", "THB"}, {R"({"currency":"abcusd"})", "USD"}, {R"({"currency":"U1SD"})", ""},
-        {R"({"currency":"ＵＳＤ"})", ""}, {R"({"PriceCurrency":"EUR"})", ""},
+        {R"({"currency_code":"thb"})", "THB"}, {R"({"currency":"U1SD"})", ""}, {R"({"currency":"ＵＳＤ"})", ""},
+        {R"({"PriceCurrency":"EUR"})", ""}, {"\u00A325", "GBP"},
         // Keys are tried in order, each at its first occurrence only, looking 16 bytes past the key.
-        {R"("currency":"GBP" "priceCurrency":"JPY")", "JPY"},
-        {R"("priceCurrency":"xx)" + filler + R"(" "currency":"CAD")", "CAD"},
-        {R"("currency":"zz)" + filler + R"(" "currency":"CAD")", ""},
+        {R"("currency":"GBP" "priceCurrency":"JPY")", "JPY"}, {R"("priceCurrency":"xx)" + filler + R"(" "currency":"CAD")", "CAD"},
+        {R"("currency":"zz)" + filler + R"(" "currency":"CAD")", ""}, {R"("currency":"EU)", ""},
         {R"("currency":)" + std::string(12, ' ') + "USD", "USD"}, {R"("currency":)" + std::string(13, ' ') + "USD", ""},
-        {R"("currency":"EU)", ""},
         // Symbol fallback, in table order, anywhere in the raw text.
-        {R"({"currency":"US Dollar"} <p>$25</p>)", ""}, {R"({"currency":"US Dollar"} <p>25 €</p>)", "EUR"},
-        {"<p>\u00A525</p>", ""}, {"<script>var sign = '\u20AC';</script><p>$25</p>", "EUR"},
-        {"\u00A325 \u20AC30", "EUR"}, {"\u00A325", "GBP"}, {"\u20AA25", "ILS"}, {"\u20A925 \u20B925", "INR"},
-        {"\u20A925", "KRW"}, {"NT$100", "TWD"}, {"NT\uFF04100", "TWD"}, {"nt$100", ""}, {"&euro;25", ""},
-        {R"({"currency":"xyz"} ₩25)", "KRW"},
+        {R"({"currency":"US Dollar"} <p>$25</p>)", ""}, {"<script>var sign = '\u20AC';</script><p>$25</p>", "EUR"},
+        {"\u00A325 \u20AC30", "EUR"}, {"\u20A925 \u20B925", "INR"}, {"NT$100", "TWD"},
+        {"NT\uFF04100", "TWD"}, {"nt$100", ""}, {"&euro;25", ""},
     };
     for (const auto& [html, currency] : cases) EXPECT_EQ(PriceScale::from_html(html).currency, currency) << html;
 }
@@ -122,12 +99,10 @@ TEST(PriceEvidence, LargeAdversarialPagesStayLinear) {
     const std::vector<EvidenceCase> cases = {
         {"$25 " + repeat("<script", 300'000), {25}}, {"$25 " + repeat("<script>", 250'000), {25}},
         {"$25 <script>" + repeat("</scrip<", 250'000), {25}}, {"$25 " + repeat("<style x", 250'000) + ">", {25}},
-        {"$25 " + repeat("<a", 500'000), {25}}, {"$25 " + repeat("<>", 500'000), {25}},
-        {"25" + repeat(" ", 2 * kMegabyte) + "$", {25}}, {"25" + repeat("\u3000", 500'000) + "\u20AC", {25}},
-        {repeat("7" + std::string(1000, ' '), 1000), {}}, {repeat("$7 ", 500'000), {}},
+        {"$25 " + repeat("<a", 500'000), {25}}, {"25" + repeat(" ", 2 * kMegabyte) + "$", {25}},
+        {repeat("7" + std::string(1000, ' '), 1000), {}}, {repeat("$7 ", 500'000), {}}, {repeat("$", kMegabyte) + "25", {25}},
         {"$" + repeat("9", kMegabyte), {}}, {"$" + repeat("0", kMegabyte) + "25", {25}},
-        {"$" + repeat("1,2.", 300'000), {}}, {repeat("$12.34 ", 200'000), {12}, {12}},
-        {repeat("\u20AC", 400'000), {}}, {repeat("$", kMegabyte) + "25", {25}}, {repeat("$1", 600'000), {}},
+        {"$" + repeat("1,2.", 300'000), {}}, {repeat("$12.34 ", 200'000), {12}, {12}}, {repeat("\u20AC", 400'000), {}},
     };
     for (const auto& c : cases) expect_evidence(c);
     std::string distinct_amounts;
