@@ -34,7 +34,8 @@ TEST(GraphStr, ReturnsValidTextInPlaceAndRefusesBadReferencesOrBytes) {
 }
 
 TEST(GraphOutEdges, RunsFollowTheOffsetsAndInconsistentOffsetsAreFatal) {
-    Graph graph{kGraphMagic, kGraphVersion, {}, {}, {{RelType::Offers, 1}, {RelType::Brand, 2}, {RelType::Review, 0}}, {0, 2, 2, 3}, {}, {}};
+    Graph graph{kGraphMagic, kGraphVersion, {}, {}, {{RelType::Offers, 1}, {RelType::Brand, 2}, {RelType::Review, 0}},
+                {0, 2, 2, 3}, {}, {}};
     const auto run = [&](std::uint32_t i) {  // as "first edge index+length"
         return outcome([&] { return std::to_string(graph.out_edges_of(i).data() - graph.out_edges.data()) + "+" +
                                     std::to_string(graph.out_edges_of(i).size()); });
