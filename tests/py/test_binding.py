@@ -15,7 +15,7 @@ class TypeErrorSubclass(TypeError):
 
 
 class Pages:
-    """A sequence whose length or items fail as configured."""
+    """Two pages behind a length that says one; the length or the items fail as configured."""
 
     def __init__(self, length_error=None, item_error=None):
         self.length_error, self.item_error = length_error, item_error
@@ -26,11 +26,9 @@ class Pages:
         return 1
 
     def __getitem__(self, index):
-        if self.item_error:
-            raise self.item_error
-        if index < 2:
-            return "<html></html>"
-        raise IndexError
+        if self.item_error or index >= 2:
+            raise self.item_error or IndexError
+        return "<html></html>"
 
 
 PATH_TYPE = type(pathlib.Path("g.bin")).__qualname__
@@ -50,12 +48,10 @@ NOT_STR = "object cannot be converted to 'PyString'"
     (lambda: kuv.build_graph(bar=1, pages=[], out_path="x"), "build_graph() got an unexpected keyword argument 'bar'"),
     (lambda: kuv.build_graph([], pages=[]), "build_graph() got multiple values for argument 'pages'"),
     (lambda: kuv.build_graph("<p>", "x"), "argument 'pages': Can't extract `str` to `Vec`"),
-    (lambda: kuv.build_graph(StrSubclass("p"), "x"), "argument 'pages': Can't extract `str` to `Vec`"),
     (lambda: kuv.build_graph((p for p in "a"), "x"), f"argument 'pages': 'generator' {NOT_SEQUENCE}"),
     (lambda: kuv.build_graph({"a": 1}, "x"), f"argument 'pages': 'dict' {NOT_SEQUENCE}"),
     (lambda: kuv.build_graph(b"ab", "x"), f"argument 'pages': 'int' {NOT_STR}"),
     (lambda: kuv.build_graph(Pages(item_error=TypeError("broken item")), "x"), "argument 'pages': broken item"),
-    (lambda: kuv.build_graph(1, 2), f"argument 'pages': 'int' {NOT_SEQUENCE}"),
     (lambda: kuv.build_graph([], 2), f"argument 'out_path': 'int' {NOT_STR}"),
     (lambda: kuv.query(pathlib.Path("g"), "q"), f"argument 'graph_path': '{PATH_TYPE}' {NOT_STR}"),
     (lambda: kuv.merge_graph("", [], [None], "x"), f"argument 'removed_urls': 'NoneType' {NOT_STR}"),
@@ -70,7 +66,6 @@ def test_type_errors(call, message):
 
 @pytest.mark.parametrize("call, error, message", [
     (lambda: kuv.build_graph([], "\udc80"), UnicodeEncodeError, "surrogates not allowed$"),
-    (lambda: kuv.build_graph(["\ud800"], "x"), UnicodeEncodeError, "surrogates not allowed$"),
     (lambda: kuv.build_graph(Pages(item_error=TypeErrorSubclass("sub")), "x"), TypeErrorSubclass, "^sub$"),
 ])
 def test_exceptions_other_than_type_error_pass_unchanged(call, error, message):
@@ -82,8 +77,6 @@ def test_exceptions_other_than_type_error_pass_unchanged(call, error, message):
 @pytest.mark.parametrize("call", [
     lambda out: kuv.build_graph([], out),
     lambda out: kuv.build_graph(pages=(), out_path=out),
-    lambda out: kuv.build_graph(out_path=out, pages=[]),
-    lambda out: kuv.build_graph([], out_path=out),
     lambda out: kuv.merge_graph("", [], removed_urls=[], out_path=out),
     lambda out: kuv.build_graph([], StrSubclass(out)),
     # a failing length is only a size hint

