@@ -15,11 +15,9 @@ namespace kuv::cypher {
 namespace {
 
 // The rows of `query` over one product per props text, in node order.
-std::vector<std::string> rows_over(const std::vector<std::string>& props_texts, const std::string& query) {
+std::vector<std::string> rows_over(const std::vector<std::string>& props, const std::string& query) {
     core::GraphBuilder builder;
-    for (std::size_t i = 0; i < props_texts.size(); ++i) {
-        builder.upsert_node(core::NodeKind::Product, "p" + std::to_string(i), "p" + std::to_string(i), props_texts[i]);
-    }
+    for (std::size_t i = 0; i < props.size(); ++i) builder.upsert_node(core::NodeKind::Product, std::to_string(i), "", props[i]);
     const std::string bytes = core::serialize(std::move(builder).build());
     const core::LoadedGraph graph = core::LoadedGraph::from_bytes(bytes);
     std::vector<std::string> rows;
@@ -27,34 +25,16 @@ std::vector<std::string> rows_over(const std::vector<std::string>& props_texts, 
     return rows;
 }
 
-std::string nested_arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
-
 TEST(PropsScan, ReadsOnlyTopLevelMembersOfValidObjects) {
-    struct Case { std::string props; std::string row; };
-    const Case cases[] = {
-        {R"({"a":1,"b":"x"})", R"([Int(1), Str("x")])"},
-        {R"({"a":[1],"a":2,"b":{"c":1},"b":"7"})", "[Int(2), Int(7)]"},
-        {R"({"a":2,"a":{"c":1}})", "[Null, Null]"},
-        {R"({"x":{"a":1},"y":[{"b":2}]})", "[Null, Null]"},
-        {R"({"\u0061":true,"b\u0000":1})", "[Bool(true), Null]"},
-        {R"([{"a":1,"b":2}])", "[Null, Null]"},
-        {R"("a")", "[Null, Null]"},
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"a":1,"b":"x"})", R"([Int(1), Str("x")])"}, {R"({"a":[1],"a":2,"b":{"c":1},"b":"7"})", "[Int(2), Int(7)]"},
+        {R"({"x":{"a":1},"y":[{"b":2}]})", "[Null, Null]"}, {R"([{"a":1,"b":2}])", "[Null, Null]"},
         // Invalid anywhere, even after the members read: no properties.
-        {R"({"a":1,"b":2,"c":})", "[Null, Null]"},
-        {R"({"a":1,"b":2,"c":"\ud800"})", "[Null, Null]"},
-        {R"({"a":1,"b":2,"c":1e400})", "[Null, Null]"},
-        {R"({"a":1,"b":2} x)", "[Null, Null]"},
-        {"\xEF\xBB\xBF{\"a\":1,\"b\":2}", "[Null, Null]"},
-        {R"({"a":1,"b":2,"c":)" + nested_arrays(127) + "}", "[Null, Null]"},
-        {R"({"a":1,"b":2,"c":)" + nested_arrays(126) + "}", "[Int(1), Int(2)]"},
+        {R"({"a":1,"b":2,"c":})", "[Null, Null]"}, {R"({"a":1,"b":2} x)", "[Null, Null]"},
     };
-    std::vector<std::string> props;
-    std::vector<std::string> expected;
-    for (const Case& c : cases) {
-        props.push_back(c.props);
-        expected.push_back(c.row);
+    for (const auto& [props, row] : cases) {
+        EXPECT_EQ(rows_over({props}, "MATCH (p:Product) RETURN p.a, p.b"), std::vector{row}) << props;
     }
-    EXPECT_EQ(rows_over(props, "MATCH (p:Product) RETURN p.a, p.b"), expected);
 }
 
 TEST(PropsScan, EveryQueryKeyIsTakenFromOneScan) {
