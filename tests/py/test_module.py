@@ -28,9 +28,3 @@ def test_second_initialisation_raises_import_error():
     assert output.strip() == (
         "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
     )
-
-
-def test_only_init_symbol_exported():
-    output = subprocess.run(["nm", "-D", "--defined-only", kuv.__file__], capture_output=True, text=True)
-    if output.returncode == 0:
-        assert [line.split()[-1] for line in output.stdout.splitlines() if " T " in line] == ["PyInit_kuv"]
