@@ -77,10 +77,7 @@ TEST(IngestGaProduct, WritesProductsAndKeyedVariants) {
 }
 
 TEST(IngestGaProduct, VariantPricesFollowThePageEvidence) {
-    PriceScale scale = page_in("EUR");
-    scale.seen.insert(20);
-    scale.repeated.insert(20);
-    scale.has_text_prices = true;
+    const PriceScale scale{{20}, {20}, "EUR", true};
     core::GraphBuilder builder;
     ingest_ga_product(builder, parse_json(R"({"id":"p","variations":"[{\"key\":\"S\",\"price\":\"20\",\"currency\":\"USD\"}]"})").value(), scale);
     EXPECT_EQ(snapshot(std::move(builder)).nodes.at(1).props,

@@ -3,7 +3,6 @@
 #include "core/builder.hpp"
 #include "core/json.hpp"
 #include "core/schema.hpp"
-#include "extract/price.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +14,11 @@
 namespace kuv::testing {
 
 using core::RelType;
-using extract::PriceScale;
 
 struct NodeRow {
-    std::string kind;
-    std::string id;
-    std::string name;
-    std::string props;
+    std::string kind, id, name, props;
     friend bool operator==(const NodeRow&, const NodeRow&) = default;
-    friend void PrintTo(const NodeRow& row, std::ostream* os) {
-        *os << row.kind << "(" << row.id << ", " << row.name << ", " << row.props << ")";
-    }
+    friend void PrintTo(const NodeRow& r, std::ostream* os) { *os << r.kind << "(" << r.id << ", " << r.name << ", " << r.props << ")"; }
 };
 
 struct EdgeRow {
@@ -33,9 +26,7 @@ struct EdgeRow {
     core::RelType rel;
     std::string target;
     friend bool operator==(const EdgeRow&, const EdgeRow&) = default;
-    friend void PrintTo(const EdgeRow& row, std::ostream* os) {
-        *os << row.source << " -" << static_cast<int>(row.rel) << "-> " << row.target;
-    }
+    friend void PrintTo(const EdgeRow& r, std::ostream* os) { *os << r.source << " -" << static_cast<int>(r.rel) << "-> " << r.target; }
 };
 
 struct Snapshot {
@@ -77,13 +68,6 @@ void expect_graphs(const std::vector<GraphCase<Input>>& cases, Ingest ingest) {
         EXPECT_EQ(got.nodes, c.nodes) << ::testing::PrintToString(c.input).substr(0, 400);
         EXPECT_EQ(got.edges, c.edges) << ::testing::PrintToString(c.input).substr(0, 400);
     }
-}
-
-// Evidence of a page that names its currency and shows no amounts.
-inline PriceScale page_in(std::string_view currency) {
-    PriceScale scale;
-    scale.currency = currency;
-    return scale;
 }
 
 // Each value as JSON text.

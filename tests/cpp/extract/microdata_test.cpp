@@ -100,7 +100,7 @@ TEST(IngestMicrodata, WritesOneProductPerRecordOnAPageInEuros) {
         {{{.name = "A", .url = "u"}, {.name = "B", .image = "i", .url = "u"}, {.name = "A"}, {.name = ""}},
          {{"Product", "u", "B", R"({"image":"i","url":"u"})"}, {"Product", "A", "A", "{}"}, {"Product", "", "", "{}"}}},
     }, [](core::GraphBuilder& builder, const std::vector<MicrodataProduct>& records) {
-        ingest_microdata(builder, records, page_in("EUR"));
+        ingest_microdata(builder, records, PriceScale{{}, {}, "EUR"});
     });
 }
 

@@ -98,7 +98,7 @@ TEST(IngestNextProduct, WritesProductsAndVariants) {
           {"Q", RelType::HasVariant, "Q#vS"}, {"Q", RelType::HasVariant, "Q#v"}, {"S", RelType::HasVariant, "S#vv"}}},
     }, [](core::GraphBuilder& builder, const std::string& product) {
         const Json value = parse_json(product).value();  // an array holds several products
-        for (const Json& one : value.is_array() ? value : Json::array({value})) ingest_next_product(builder, one, page_in("JPY"));
+        for (const Json& one : value.is_array() ? value : Json::array({value})) ingest_next_product(builder, one, PriceScale{{}, {}, "JPY"});
     });
 }
 
