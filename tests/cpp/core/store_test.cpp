@@ -43,9 +43,8 @@ void add(std::string& image, int array, Word word, std::int64_t delta) {
 }
 // The image position of `byte` within `array`, through the root's relative offset.
 std::size_t at(const std::string& image, int array, std::size_t byte = 0) {
-    if (array == kRoot) return root_of(image) + byte;
-    const std::size_t start_field = field(image, array, kStart);
-    return start_field + std::int32_t(load_u32(image.data() + start_field)) + byte;
+    const std::size_t start = field(image, array, kStart);
+    return array == kRoot ? root_of(image) + byte : start + std::int32_t(load_u32(image.data() + start)) + byte;
 }
 void poke(std::string& image, int array, std::size_t byte, std::uint32_t value) { put(image, at(image, array, byte), value); }
 // Inserts `bytes` arbitrary bytes just before `array`, keeping every array's contents.
@@ -57,16 +56,11 @@ void gap(std::string& image, int array, std::size_t bytes) {
 // Three nodes with two relations from the first: out_offsets [0, 2, 2, 2], in_offsets [0, 0, 1, 2].
 Graph sample_graph() {
     GraphBuilder builder;
-    const auto p = builder.upsert_node(NodeKind::Product, "p1", "Phone", "{\"url\":\"https://shop/p1\"}");
-    builder.add_edge(p, RelType::Offers, "o1");
-    builder.add_edge(p, RelType::Brand, "b1");
+    builder.add_edge(builder.upsert_node(NodeKind::Product, "p1", "Phone", "{\"url\":\"https://shop/p1\"}"), RelType::Offers, "o1");
+    builder.add_edge(0, RelType::Brand, "b1");
     builder.upsert_node(NodeKind::Offer, "o1", "", "{\"price\":\"9.99\"}");
     builder.upsert_node(NodeKind::Brand, "b1", "Acme", "{}");
     return std::move(builder).build();
-}
-std::string edited(const Edit& edit, std::string image = serialize(sample_graph())) {
-    edit(image);
-    return image;
 }
 
 // "" when `image`, held in a buffer of exactly its size, validates; anything accepted is then
@@ -85,8 +79,7 @@ std::string check(const std::string& image) {
         GraphBuilder::from_graph(graph.to_graph()).build();
     } catch (const Error& error) {
         return error.what();
-    } catch (const Fatal&) {  // pool bytes that are not UTF-8 legitimately end a thaw
-    }
+    } catch (const Fatal&) {}  // pool bytes that are not UTF-8 legitimately end a thaw
     return "";
 }
 
@@ -99,59 +92,35 @@ struct TempDir {
 };
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 void write_file(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 template <class Failure = Error, class Call>
-std::string error_of(Call call) {
-    try {
-        call();
-    } catch (const Failure& error) {
-        return error.what();
-    }
-    return "no error";
-}
+std::string error_of(Call call) try { call(); return "no error"; } catch (const Failure& error) { return error.what(); }
 
 TEST(GraphFileLayout, EmptyAndTwoNodeGraphsHaveExactBytes) {
     EXPECT_EQ(serialize(GraphBuilder().build()), le32s({0, 0}) + "KUV1" +
               le32s({4, back(16), 0, back(24), 0, back(32), 0, back(40), 1, back(44), 0, back(52), 1}));
     GraphBuilder builder;
-    builder.add_edge(builder.upsert_node(NodeKind::Product, "aaaaa", "", "{}"), RelType::Offers, "bbbbb");
+    builder.add_edge(builder.upsert_node(NodeKind::Product, "aaaaaa", "", "{}"), RelType::Offers, "bbbbb");
     builder.upsert_node(NodeKind::Offer, "bbbbb", "", "{}");
-    const std::string image = serialize(std::move(builder).build());
-    EXPECT_EQ(image, "aaaaa{}bbbbb" + le32s({0, 0, 5, 5, 0, 5, 2, 1, 7, 5, 5, 0, 5, 2}) + le32s({0, 1, 0, 1, 1}) +
-                         le32s({0, 0, 0, 0, 1}) + "KUV1" +
-                         le32s({4, back(116), 12, back(112), 2, back(64), 1, back(64), 3, back(60), 1, back(60), 3}));
-}
-
-TEST(GraphFileLayout, PoolEndIsPaddedWithZerosToFour) {
-    const std::pair<std::string, std::size_t> cases[] = {{"abcde", 8}, {"abcdefgh", 8}, {"a", 4}, {"", 0}};
-    for (const auto& [id, nodes_at] : cases) {
-        GraphBuilder builder;
-        builder.upsert_node(NodeKind::Product, id, "", "");
-        const std::string image = serialize(std::move(builder).build());
-        EXPECT_EQ(at(image, kNodes), nodes_at) << id;
-        EXPECT_EQ(image.substr(id.size(), nodes_at - id.size()), std::string(nodes_at - id.size(), '\0'));
-        EXPECT_EQ(image.size(), nodes_at + 28 + 8 + 8 + kRootSize) << id;
-    }
+    EXPECT_EQ(serialize(std::move(builder).build()), "aaaaaa{}bbbbb" + std::string(3, '\0') + le32s({0, 0, 6, 6, 0, 6, 2, 1, 8, 5, 6, 0, 6, 2}) +
+                         le32s({0, 1, 0, 1, 1}) + le32s({0, 0, 0, 0, 1}) + "KUV1" +
+                         le32s({4, back(120), 13, back(112), 2, back(64), 1, back(64), 3, back(60), 1, back(60), 3}));
 }
 
 TEST(GraphFileLayout, RelativeOffsetsMustFitThirtyTwoBits) {
-    EXPECT_EQ(relative_offset(0, 0x80000000u), INT32_MIN);
-    EXPECT_EQ(relative_offset(0x7fffffffu, 0), INT32_MAX);
+    EXPECT_EQ(std::pair(relative_offset(0, 0x80000000u), relative_offset(0x7fffffffu, 0)), std::pair(INT32_MIN, INT32_MAX));
     EXPECT_THROW(relative_offset(0x80000000u, 0), Fatal);
     EXPECT_EQ(error_of<Fatal>([] { relative_offset(0, 0x80000001u); }), "out of range integral type conversion attempted");
 }
 
 TEST(GraphFileSave, TemporaryPathReplacesTheExtension) {
     const std::pair<std::string, std::string> cases[] = {
-        {"out/graph.bin", "out/graph.bin.tmp"}, {"out/g.dat", "out/g.bin.tmp"},     {"out/g", "out/g.bin.tmp"},
-        {"out/a.b.c", "out/a.b.bin.tmp"},       {"out/.hidden", "out/.hidden.bin.tmp"}, {"g.dat", "g.bin.tmp"},
-        {"out.d/g", "out.d/g.bin.tmp"},         {"out/g.", "out/g.bin.tmp"},        {"out/g.dat/", "out/g.bin.tmp"},
-        {"out/g.dat/.", "out/g.bin.tmp"},       {"/g", "/g.bin.tmp"},               {"out/..", "out/.."},
-        {"/", "/"},                             {"", ""},
+        {"out/graph.bin", "out/graph.bin.tmp"}, {"out/g.dat", "out/g.bin.tmp"}, {"out/a.b.c", "out/a.b.bin.tmp"},
+        {"out/.hidden", "out/.hidden.bin.tmp"}, {"g.dat", "g.bin.tmp"}, {"out.d/g", "out.d/g.bin.tmp"}, {"/g", "/g.bin.tmp"},
+        {"out/g.", "out/g.bin.tmp"}, {"out/g.dat/", "out/g.bin.tmp"}, {"out/g.dat/.", "out/g.bin.tmp"}, {"out/..", "out/.."}, {"", ""},
     };
     for (const auto& [path, temp] : cases) EXPECT_EQ(temp_path_for(path), temp) << path;
 }
@@ -171,16 +140,11 @@ TEST(GraphFileSave, WritesOpensAndReSavesByteForByte) {
     LoadedGraph loaded = LoadedGraph::open(dir / "g.dat");
     const LoadedGraph moved = std::move(loaded);  // views stay on the same mapping
     EXPECT_EQ(moved.to_graph(), graph);
-    EXPECT_EQ(moved.out_begin(0), 0u);
-    EXPECT_EQ(moved.out_end(0), 2u);
-    EXPECT_EQ(moved.out_edge(1), (Edge{RelType::Brand, 2}));
-    EXPECT_EQ(moved.in_begin(2), 1u);
-    EXPECT_EQ(moved.in_edge(1), (Edge{RelType::Brand, 0}));
+    EXPECT_EQ(std::tuple(moved.out_begin(0), moved.out_end(0), moved.in_begin(2), moved.in_end(2)), std::tuple(0u, 2u, 1u, 2u));
+    EXPECT_EQ(std::pair(moved.out_edge(1), moved.in_edge(1)), std::pair(Edge{RelType::Brand, 2}, Edge{RelType::Brand, 0}));
     EXPECT_EQ(save(load_owned(dir / "g.dat"), dir / "g.dat"), written);  // over the file it came from
     EXPECT_EQ(read_file(dir / "g.dat"), bytes);
     EXPECT_EQ(moved.bytes_of(moved.name(0)), "Phone");  // the replaced file stays mapped
-    EXPECT_EQ(save(GraphBuilder().build(), dir / "empty.bin"), 64u);
-    EXPECT_EQ(load_owned(dir / "empty.bin"), GraphBuilder().build());
 }
 
 TEST(GraphFileSave, FailuresLeaveTheOutputUntouched) {
@@ -190,8 +154,6 @@ TEST(GraphFileSave, FailuresLeaveTheOutputUntouched) {
     fs::create_directory(dir / "kept.bin.tmp");  // the temporary path cannot be written
     EXPECT_EQ(save_to(dir / "kept.bin"), "write tmp graph.bin");
     EXPECT_EQ(read_file(dir / "kept.bin"), "previous content");
-    EXPECT_EQ(save_to(dir / "missing/g.bin"), "write tmp graph.bin");
-    EXPECT_FALSE(fs::exists(dir / "missing"));
     fs::create_directory(dir / "taken");
     EXPECT_EQ(save_to(dir / "taken"), "atomic rename graph.bin");
     EXPECT_TRUE(fs::is_directory(dir / "taken"));
@@ -208,7 +170,6 @@ TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     const TempDir dir;
     save(sample_graph(), dir / "a");
     write_file(dir / "empty", "");
-    write_file(dir / "short", std::string(55, '\0'));
     fs::create_directory(dir / "subdir");
     const std::pair<std::string, std::string> cases[] = {
         {dir / "missing.bin", "open \"" + (dir / "missing.bin") + "\""},
@@ -216,7 +177,6 @@ TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
         {dir / std::string("a\0b", 3), "open \"" + (dir / "a\\0b") + "\""},  // "a" exists, but the NUL is kept
         {dir / "subdir", os_error_text(ENODEV)},
         {dir / "empty", kCorrupt},
-        {dir / "short", kCorrupt},
     };
     const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
     const auto before = descriptors();
@@ -231,40 +191,33 @@ TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
 TEST(GraphFileValidation, EachEditIsAcceptedOrRefusedWithItsMessage) {
     const std::uint32_t pool = std::uint32_t(sample_graph().string_pool.size());
     const std::string overrun = " Str overruns string_pool (" + std::to_string(pool + 1) + " > " + std::to_string(pool);
-    // Each edit of the sample image with the outcome of checking it: "" (accepted), kCorrupt
-    // (refused by the structural check) or the message of the failing invariant.
+    // Each edit of the sample image with its outcome: "" accepted, kCorrupt structurally refused, or the invariant's message.
     const std::pair<std::string, Edit> cases[] = {
         {"", [](std::string&) {}},
+        {"", [](std::string& i) { i = serialize(GraphBuilder().build()); }},
+        {"", [](std::string& i) { std::fill(&i[0], &i[at(i, kNodes)], '\xff'); }},  // pool bytes are not checked on load
         {"", [](std::string& i) { gap(i, kNodes, 4); add(i, kPool, kStart, 1); gap(i, kOutEdges, 8); gap(i, kInOffsets, 4); }},
         // highest kind and relation codes, offsets from 1, directions that do not mirror each other
         {"", [](std::string& i) { i[at(i, kNodes, 56)] = 8; i[at(i, kOutEdges)] = 9; poke(i, kInEdges, 4, 2);
                                   poke(i, kOutOffsets, 0, 1); poke(i, kInOffsets, 0, 1); poke(i, kInOffsets, 4, 1); }},
         {kCorrupt, [](std::string& i) { gap(i, kRoot, 1); }},  // a misaligned root
         {kCorrupt, [](std::string& i) { i[at(i, kNodes, 28)] = 9; }},
-        {kCorrupt, [](std::string& i) { i[at(i, kNodes)] = '\xff'; }},
         {kCorrupt, [](std::string& i) { i[at(i, kOutEdges, 8)] = 10; }},
-        {kCorrupt, [](std::string& i) { i[at(i, kInEdges)] = 10; }},
         {kCorrupt, [](std::string& i) { gap(i, kOutEdges, 4); add(i, kNodes, kStart, 2); }},  // misaligned
         {kCorrupt, [](std::string& i) { add(i, kOutEdges, kStart, -4); }},  // overlapping arrays
         {kCorrupt, [](std::string& i) { add(i, kInOffsets, kLength, 1); }},  // past the root
         {kCorrupt, [](std::string& i) { add(i, kPool, kStart, -1); }},  // before the file
-        {kCorrupt, [](std::string& i) { set(i, kPool, kStart, back(4)); }},  // inside the root
-        {kCorrupt, [](std::string& i) { set(i, kNodes, kLength, 0xffffffffu); }},
         {kCorrupt, [](std::string& i) { set(i, kOutOffsets, kLength, 0x40000000u); }},  // 2^32 bytes
         {kCorrupt, [](std::string& i) { set(i, kNodes, kStart, 0x7fffffffu); }},
         {kCorrupt, [](std::string& i) { i[root_of(i)] = 0; i[at(i, kNodes)] = 9; }},  // checked before the magic
-        {"graph.bin magic mismatch: got [75, 85, 86, 50], expected [75, 85, 86, 49]",
-         [](std::string& i) { i[root_of(i) + 3] = '2'; }},
-        {"graph.bin version mismatch: got 3, expected 4 (rebuild the graph)",
-         [](std::string& i) { put(i, root_of(i) + 4, 3); }},
+        {"graph.bin magic mismatch: got [75, 85, 86, 50], expected [75, 85, 86, 49]", [](std::string& i) { i[root_of(i) + 3] = '2'; }},
+        {"graph.bin version mismatch: got 3, expected 4 (rebuild the graph)", [](std::string& i) { put(i, root_of(i) + 4, 3); }},
         {"out_offsets length 3 != nodes+1 (4)", [](std::string& i) { add(i, kOutOffsets, kLength, -1); }},
         {"in_offsets length 5 != nodes+1 (4)", [](std::string& i) { gap(i, kRoot, 4); add(i, kInOffsets, kLength, 1); }},
         {"out_offsets not monotonic at 2: 1 < 2", [](std::string& i) { poke(i, kOutOffsets, 8, 1); }},
-        {"out_offsets not monotonic at 1: 2 < 3", [](std::string& i) { poke(i, kOutOffsets, 0, 3); }},
         {"in_offsets not monotonic at 2: 0 < 1", [](std::string& i) { poke(i, kInOffsets, 4, 1); poke(i, kInOffsets, 8, 0); }},
-        {"out_offsets last entry 1 != edge count 2",
-         [](std::string& i) { for (int k = 1; k <= 3; ++k) poke(i, kOutOffsets, 4 * k, 1); }},
-        {"in_offsets last entry 3 != edge count 2", [](std::string& i) { poke(i, kInOffsets, 12, 3); }},
+        {"out_offsets last entry 3 != edge count 2", [](std::string& i) { poke(i, kOutOffsets, 12, 3); }},
+        {"in_offsets last entry 1 != edge count 2", [](std::string& i) { poke(i, kInOffsets, 12, 1); }},
         {"edge dst 3 out of range (nodes 3)", [](std::string& i) { poke(i, kOutEdges, 12, 3); }},
         {"in_edge src 4294967295 out of range (nodes 3)", [](std::string& i) { poke(i, kInEdges, 4, 0xffffffffu); }},
         {"node 2 props" + overrun + ")", [=](std::string& i) { poke(i, kNodes, 76, pool - 1); poke(i, kNodes, 80, 2); }},
@@ -273,24 +226,20 @@ TEST(GraphFileValidation, EachEditIsAcceptedOrRefusedWithItsMessage) {
          [](std::string& i) { poke(i, kNodes, 4, 0xffffffffu); poke(i, kNodes, 8, 0xffffffffu); }},
         {"in_offsets length 0 != nodes+1 (1)", [](std::string& i) {  // empty arrays may start at the root
              i = serialize(GraphBuilder().build());
-             set(i, kInEdges, kStart, back(40));
-             set(i, kInOffsets, kStart, back(48));
-             set(i, kInOffsets, kLength, 0);
-         }},
+             set(i, kInEdges, kStart, back(40)); set(i, kInOffsets, kStart, back(48)); set(i, kInOffsets, kLength, 0); }},
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
-        EXPECT_EQ(check(edited(cases[row].second)), cases[row].first) << "row " << row;
+        std::string image = serialize(sample_graph());
+        cases[row].second(image);
+        EXPECT_EQ(check(image), cases[row].first) << "row " << row;
     }
     // One edit per invariant, in checking order: with every later one applied too, the first still wins.
-    const std::size_t in_order[] = {17, 18, 21, 25, 26, 27, 29};
+    const std::size_t in_order[] = {15, 16, 19, 22, 23, 24, 26};
     for (std::size_t first = 0; first < std::size(in_order); ++first) {
         std::string image = serialize(sample_graph());
         for (std::size_t k = first; k < std::size(in_order); ++k) cases[in_order[k]].second(image);
         EXPECT_EQ(check(image), cases[in_order[first]].first);
     }
-    const std::string not_utf8 = edited([](std::string& i) { std::fill(&i[0], &i[at(i, kNodes)], '\xff'); });
-    EXPECT_EQ(check(not_utf8), "");
-    EXPECT_THROW(GraphBuilder::from_graph(LoadedGraph::from_bytes(not_utf8).to_graph()), Fatal);
 }
 
 TEST(GraphFileValidation, TruncatedOrDamagedImagesAreRejectedOrReadSafely) {
