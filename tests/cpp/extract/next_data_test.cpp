@@ -22,17 +22,14 @@ TEST(FindNextData, CutsTheFirstMarkedScript) {
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {script(R"({"b":[1],"a":null})"), R"({"a":null,"b":[1]})"}, {script("7"), "7"},
         // The marker is matched byte for byte, wherever it stands; the next '>' ends the tag.
-        {R"(<script id='__NEXT_DATA__'>{"a":1}</script>)", std::nullopt},
+        {R"(<script id='__NEXT_DATA__'>{"a":1}</script>)", std::nullopt}, {R"(<script id="__NEXT_DATA__")", std::nullopt},
         {R"(<meta content='id="__NEXT_DATA__"'>{"c":3}</script>)", R"({"c":3})"},
-        {R"(<!-- id="__NEXT_DATA__" --><script>{"c":3}</script>)", std::nullopt},
         // Only the first marker is used, and its script must end with "</script>".
         {script("{bad") + script("{}"), std::nullopt}, {R"(<script id="__NEXT_DATA__">{})", std::nullopt},
-        {R"(<script id="__NEXT_DATA__">{}</SCRIPT>)", std::nullopt}, {R"(<script id="__NEXT_DATA__")", std::nullopt},
-        // Exactly one JSON value between Unicode white space; no byte-order mark, no character references.
-        {script(R"({"a":1} x)"), std::nullopt}, {script(" \n\t "), std::nullopt},
+        {R"(<script id="__NEXT_DATA__">{}</SCRIPT>)", std::nullopt}, {script(R"({"a":1} x)"), std::nullopt},
+        // Exactly one JSON value between Unicode white space; no byte-order mark; deep nesting fails quickly.
         {script("\xC2\xA0\n{\"a\":1}\xE3\x80\x80\xE2\x80\xA8"), R"({"a":1})"}, {script("\xEF\xBB\xBF{}"), std::nullopt},
-        {script("{&quot;a&quot;:1}"), std::nullopt},
-        {script(std::string(100'000, '[') + std::string(100'000, ']')), std::nullopt},  // fails quickly
+        {script(std::string(100'000, '[') + std::string(100'000, ']')), std::nullopt},
         {script(std::string(127, '[') + std::string(127, ']')), std::string(127, '[') + std::string(127, ']')},
     };
     const auto start = std::chrono::steady_clock::now();
@@ -43,12 +40,6 @@ TEST(FindNextData, CutsTheFirstMarkedScript) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-std::vector<std::string> walked(const std::string& document) {
-    std::vector<Json> out;
-    walk(parse_json(document).value(), out);
-    return json_texts(out);
-}
-
 // Arrays whose elements all have a key containing "name"/"title" and one containing "price"/"amount"/"cost".
 TEST(Walk, CollectsArraysWhoseElementsAllLookLikeProducts) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
@@ -57,14 +48,18 @@ TEST(Walk, CollectsArraysWhoseElementsAllLookLikeProducts) {
         // A failing array is still searched; a collected one is not.
         {R"({"f":[{"name":"A","price":1,"items":[{"name":"C","amount":3}]},{"name":"B"}],"g":[{"name":"D","cost":1,"v":[{"name":"V","price":2}]}]})",
          {R"({"amount":3,"name":"C"})", R"({"cost":1,"name":"D","v":[{"name":"V","price":2}]})"}},
-        {R"([{"name":"A","price":1},5])", {}}, {R"([{}])", {}}, {R"({"a":[]})", {}},
-        {R"(["name","price",1,null,true])", {}}, {R"({"product":{"name":"A","price":1}})", {}},
+        {R"([{"name":"A","price":1},5])", {}}, {R"([{}])", {}}, {R"({"a":[]})", {}}, {R"(["name","price",1,null,true])", {}},
+        {R"({"product":{"name":"A","price":1}})", {}},
         // Depth first, object members in key order.
         {R"({"b":[{"name":"B","price":1}],"a":{"z":[{"name":"Z","price":1}],"y":[[{"name":"Y","price":1}]]}})",
          {R"({"name":"Y","price":1})", R"({"name":"Z","price":1})", R"({"name":"B","price":1})"}},
         {std::string(125, '[') + R"([{"name":"A","price":1}])" + std::string(125, ']'), {R"({"name":"A","price":1})"}},
     };
-    for (const auto& [document, expected] : cases) EXPECT_EQ(walked(document), expected) << document.substr(0, 80);
+    for (const auto& [document, expected] : cases) {
+        std::vector<Json> out;
+        walk(parse_json(document).value(), out);
+        EXPECT_EQ(json_texts(out), expected) << document.substr(0, 80);
+    }
 }
 
 // On a page in yen, so verdicts write whole units and the page currency over the product's own.
@@ -96,9 +91,9 @@ TEST(IngestNextProduct, WritesProductsAndVariants) {
           {"Variant", "S#vv", "", R"({"amount":"12.5","currency":"JPY","id":"v",)" + yen12 + "}"}},
          {{"P", RelType::HasVariant, "P#vr"}, {"P", RelType::HasVariant, "P#vg"}, {"Q", RelType::HasVariant, "Q#v"},
           {"Q", RelType::HasVariant, "Q#vS"}, {"Q", RelType::HasVariant, "Q#v"}, {"S", RelType::HasVariant, "S#vv"}}},
-    }, [](core::GraphBuilder& builder, const std::string& product) {
-        const Json value = parse_json(product).value();  // an array holds several products
-        for (const Json& one : value.is_array() ? value : Json::array({value})) ingest_next_product(builder, one, PriceScale{{}, {}, "JPY"});
+    }, [](core::GraphBuilder& builder, const std::string& products) {
+        const Json all = parse_json(products).value();
+        for (const Json& one : all) ingest_next_product(builder, one, PriceScale{{}, {}, "JPY"});
     });
 }
 
