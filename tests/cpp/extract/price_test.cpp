@@ -49,14 +49,14 @@ TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
         {"$30 $30 $30 $40", {30, 40}, {30}}, {"<p>42 items</p>", {}}, {"$19.99", {19}}, {"12,5 \u20AC", {12}},  // fractions are dropped
         // Three digits after the last separator, or none, make every separator grouping.
         {"$18,446,744,073,709,551,616.99", {}}, {"1.299,00 \u20AC", {1299}}, {"$1,299.00", {1299}}, {"$12.50.", {1250}},
-        {"$1.2.34", {12}}, {"$18446744073709551615", {UINT64_MAX}}, {"$18446744073709551616", {}},
+        {"\u20AC1.299", {1299}}, {"$1.2.34", {12}}, {"$18446744073709551615", {UINT64_MAX}}, {"$18446744073709551616", {}},
         // Amounts below 10 and the likely years 1900 to 2100 do not count.
         {"$9.99 $10", {10}}, {"$2,000 \u20AC1999 $1900 $2100", {}}, {"$2,101 $1,899", {1899, 2101}},
         // Neighbours are the nearest characters that are not white space.
-        {"$1 299", {}}, {"$1 299 \u20AC", {299}}, {"$\n\t\u3000\u2028 25", {25}}, {"25\u202F\u205F\u20AC", {25}},
+        {"$1 299", {}}, {"$1 299 \u20AC", {299}}, {"$\n\t\u00A0\u3000\u2028 25", {25}}, {"25\u202F\u205F\u20AC", {25}},
         {"25$30", {25, 30}}, {"$25x", {25}}, {"x25 y", {}}, {"&#36;25 &dollar;25 &euro;25", {}},  // references stay undecoded
         // Tags become one space; script and style blocks vanish without one.
-        {"<span>$</span><b>25</b>", {25}}, {"$<!-- note -->25", {25}}, {"$<SCRIPT>var a = 1;</ScRiPt>25", {25}},
+        {"<span>$</span><b>25</b>", {25}}, {"$<!-- note -->25", {25}}, {"$<SCRIPT>var a = $30;</ScRiPt>25", {25}},
         {"$<style>p{}</style>25", {25}}, {"$25 <script>$30", {25}}, {"a < b $25 > c", {}}, {"$25<", {25}},
         // A truncated UTF-8 sequence never swallows the '<' or the digit after it.
         {"\xE2\x82<b>$25</b>", {25}}, {"$\xE2\x82" "25", {}}, {"\xF0\x9F$25", {25}},
@@ -65,8 +65,8 @@ TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
 }
 
 TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
-    for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB",
-                                     "\u20AC", "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0", "\uFDFC"}) {
+    for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB", "\u20AC",
+                                     "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0", "\uFDFC"}) {
         for (const std::string& html : {symbol + "25", "25" + symbol}) expect_evidence({html, {25}});
     }
     for (const std::string other : {"\uFF04", "\u20C0", "\u209F", "\u00A6", "\u00A1", "kr", "#", "\uFFFD", "\xFF"}) {
@@ -88,7 +88,7 @@ TEST(PriceEvidence, NamesThePageCurrency) {
         // Symbol fallback, in table order, anywhere in the raw text.
         {R"({"currency":"US Dollar"} <p>$25</p>)", ""}, {"<script>var sign = '\u20AC';</script><p>$25</p>", "EUR"},
         {"\u00A325 \u20AC30", "EUR"}, {"\u20A925 \u20B925", "INR"}, {"NT$100", "TWD"},
-        {"NT\uFF04100", "TWD"}, {"nt$100", ""}, {"&euro;25", ""},
+        {"NT\uFF04100", "TWD"}, {"nt$100", ""}, {"&euro;25", ""}, {"<p>\u00A525</p>", ""}, {R"({"currency":"xyz"} ₩25)", "KRW"},
     };
     for (const auto& [html, currency] : cases) EXPECT_EQ(PriceScale::from_html(html).currency, currency) << html;
 }
