@@ -34,6 +34,13 @@ struct PickedMembers {
 // For reading a few members of a large document.
 std::optional<PickedMembers> pick_json_members(std::string_view text, std::span<const std::string> names);
 
+// The member `key` of `value`; nullptr when `value` is not an object or has no such member.
+const Json* json_member(const Json& value, std::string_view key);
+// The text of `value` when it is a JSON string; nullptr otherwise (also for a nullptr value).
+const std::string* json_string(const Json* value);
+// The text of `value` when it is a JSON string, else the empty string.
+std::string json_string_or_empty(const Json* value);
+
 // The single compact printer: no white space, members in key order, escapes \" \\ \b \f \n \r \t,
 // other bytes below 0x20 as \u00xx, everything else raw; floats as shortest round-trip digits
 // ("100.0", "0.00001", "1e16", "1.5e-7"). Appends to `out`.

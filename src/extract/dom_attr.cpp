@@ -8,25 +8,13 @@ namespace {
 
 constexpr std::string_view kNeedle = "ga-product='";
 
-// The text of `object[key]` when it is a JSON string, else empty.
-std::string_view string_member(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) return {};
-    return it->get_ref<const std::string&>();
-}
-
-const Json* member_or_null(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
-
 bool is_non_empty_object(const Json& value) { return value.is_object() && !value.empty(); }
 
 // The variation list is itself JSON text inside the "variations" string.
 std::optional<Json> parse_variations(const Json& record) {
-    const auto it = record.find("variations");
-    if (it == record.end() || !it->is_string()) return std::nullopt;
-    auto variations = parse_json(it->get_ref<const std::string&>());
+    const std::string* text = json_string(json_member(record, "variations"));
+    if (text == nullptr) return std::nullopt;
+    auto variations = parse_json(*text);
     if (!variations || !variations->is_array()) return std::nullopt;
     return variations;
 }
@@ -34,7 +22,7 @@ std::optional<Json> parse_variations(const Json& record) {
 void ingest_variation(core::GraphBuilder& builder, std::uint32_t product_index, std::string_view product_id,
                       const Json& variation, const PriceScale& scale) {
     if (!is_non_empty_object(variation)) return;
-    const std::string_view key = string_member(variation, "key");
+    const std::string key = json_string_or_empty(json_member(variation, "key"));
     if (key.empty()) return;
 
     std::string variant_id{product_id};
@@ -42,7 +30,7 @@ void ingest_variation(core::GraphBuilder& builder, std::uint32_t product_index, 
     variant_id += key;
 
     Json props = variation;
-    if (const auto verdict = scale.verdict(member_or_null(variation, "price"), std::nullopt)) {
+    if (const auto verdict = scale.verdict(json_member(variation, "price"), std::nullopt)) {
         verdict->write_into(props);
     }
     builder.upsert_node(core::NodeKind::Variant, variant_id, "", to_json_text(props));
@@ -68,11 +56,11 @@ std::vector<Json> find_ga_products(std::string_view html) {
 
 void ingest_ga_product(core::GraphBuilder& builder, const Json& value, const PriceScale& scale) {
     if (!is_non_empty_object(value)) return;
-    const std::string_view id = string_member(value, "id");
+    const std::string id = json_string_or_empty(json_member(value, "id"));
     if (id.empty()) return;
 
-    const std::uint32_t product_index =
-        builder.upsert_node(core::NodeKind::Product, id, string_member(value, "title"), to_json_text(value));
+    const std::string title = json_string_or_empty(json_member(value, "title"));
+    const std::uint32_t product_index = builder.upsert_node(core::NodeKind::Product, id, title, to_json_text(value));
 
     const auto variations = parse_variations(value);
     if (!variations) return;

@@ -43,16 +43,15 @@ bool is_product_array(const Json& array) {
 template <std::size_t N>
 const Json* first_present(const Json& object, const std::array<std::string_view, N>& keys) {
     for (const std::string_view key : keys) {
-        const auto it = object.find(key);
-        if (it != object.end()) return &*it;
+        if (const Json* value = json_member(object, key)) return value;
     }
     return nullptr;
 }
 
 const Json* variant_list(const Json& product) {
     for (const std::string_view key : kVariantListKeys) {
-        const auto it = product.find(key);
-        if (it != product.end() && it->is_array()) return &*it;
+        const Json* value = json_member(product, key);
+        if (value != nullptr && value->is_array()) return value;
     }
     return nullptr;
 }
@@ -108,8 +107,7 @@ void walk(const Json& value, std::vector<Json>& out) {
 
 std::optional<std::string> first_str(const Json& object, std::initializer_list<std::string_view> keys) {
     for (const std::string_view key : keys) {
-        const auto it = object.find(key);
-        if (it != object.end() && it->is_string()) return it->get<std::string>();
+        if (const std::string* text = json_string(json_member(object, key))) return *text;
     }
     return std::nullopt;
 }

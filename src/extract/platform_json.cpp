@@ -52,20 +52,16 @@ std::optional<std::vector<Json>> array_after(std::string_view html, std::string_
     return std::move(parsed->get_ref<Json::array_t&>());
 }
 
-std::string string_or_empty(const Json* value) {
-    return value != nullptr && value->is_string() ? value->get<std::string>() : std::string{};
-}
-
 // "name" decides when present, even when it is not a string; then "title".
 std::string product_name(const Json& product) {
-    if (const Json* name = member(product, "name")) return string_or_empty(name);
-    return string_or_empty(member(product, "title"));
+    if (const Json* name = json_member(product, "name")) return json_string_or_empty(name);
+    return json_string_or_empty(json_member(product, "title"));
 }
 
 std::string product_id(const Json& product, const std::string& name) {
-    const Json* handle = member(product, "handle");
+    const Json* handle = json_member(product, "handle");
     if (handle != nullptr && handle->is_string()) return handle->get<std::string>();
-    if (const Json* id = member(product, "id")) return to_json_text(*id);
+    if (const Json* id = json_member(product, "id")) return to_json_text(*id);
     return name;
 }
 
@@ -77,16 +73,16 @@ std::optional<Decimal> decimal_of(const Json& value) {
 
 // price_range.min.price, when price_range and min are objects holding it.
 const Json* range_min_price(const Json& product) {
-    const Json* range = member(product, "price_range");
+    const Json* range = json_member(product, "price_range");
     if (range == nullptr) return nullptr;
-    const Json* min = member(*range, "min");
-    return min == nullptr ? nullptr : member(*min, "price");
+    const Json* min = json_member(*range, "min");
+    return min == nullptr ? nullptr : json_member(*min, "price");
 }
 
 // The price every judgement of this product compares against: "price_min" text, else the
 // range's minimum price.
 std::optional<Decimal> reference_price(const Json& product) {
-    const Json* price_min = member(product, "price_min");
+    const Json* price_min = json_member(product, "price_min");
     if (price_min != nullptr && price_min->is_string()) {
         if (auto parsed = Decimal::parse(price_min->get_ref<const std::string&>())) return parsed;
     }
@@ -98,15 +94,15 @@ std::optional<Decimal> reference_price(const Json& product) {
 // Returns whether any variant node was written.
 bool ingest_variants(core::GraphBuilder& builder, std::uint32_t product_index, const Json& product,
                      const std::string& id, const PriceScale& scale, const std::optional<Decimal>& reference) {
-    const Json* variants = member(product, "variants");
-    if (variants == nullptr) variants = member(product, "variations");
+    const Json* variants = json_member(product, "variants");
+    if (variants == nullptr) variants = json_member(product, "variations");
     if (variants == nullptr || !variants->is_array() || variants->empty()) return false;
     for (const Json& variant : *variants) {
         const bool has_members = variant.is_object() && !variant.empty();
-        const Json* variant_id = has_members ? member(variant, "id") : nullptr;
+        const Json* variant_id = has_members ? json_member(variant, "id") : nullptr;
         const std::string node_id = variant_id != nullptr ? id + "#v" + to_json_text(*variant_id) : id + "#v";
-        const std::string name = string_or_empty(member(variant, "title"));
-        const std::string props = with_normalized_price(variant, member(variant, "price"), scale, reference);
+        const std::string name = json_string_or_empty(json_member(variant, "title"));
+        const std::string props = with_normalized_price(variant, json_member(variant, "price"), scale, reference);
         builder.upsert_node(NodeKind::Variant, node_id, name, props);
         builder.add_edge(product_index, RelType::HasVariant, node_id);
     }
@@ -115,7 +111,7 @@ bool ingest_variants(core::GraphBuilder& builder, std::uint32_t product_index, c
 
 void ingest_price_range(core::GraphBuilder& builder, std::uint32_t product_index, const Json& product,
                         const std::string& id, const PriceScale& scale, const std::optional<Decimal>& reference) {
-    const Json* range = member(product, "price_range");
+    const Json* range = json_member(product, "price_range");
     if (range == nullptr) return;
     const std::string node_id = id + "#range";
     const std::string props = with_normalized_price(*range, range_min_price(product), scale, reference);
@@ -138,18 +134,11 @@ void ingest_product(core::GraphBuilder& builder, const Json& value, const PriceS
     const std::string id = product_id(value, name);
     if (id.empty()) return;
     const std::optional<Decimal> reference = reference_price(value);
-    const std::string props = with_normalized_price(value, member(value, "price"), scale, reference);
+    const std::string props = with_normalized_price(value, json_member(value, "price"), scale, reference);
     const std::uint32_t product_index = builder.upsert_node(NodeKind::Product, id, name, props);
     if (!ingest_variants(builder, product_index, value, id, scale, reference)) {
         ingest_price_range(builder, product_index, value, id, scale, reference);
     }
-}
-
-const Json* member(const Json& value, std::string_view key) {
-    if (!value.is_object()) return nullptr;
-    const auto& members = value.get_ref<const Json::object_t&>();
-    const auto found = members.find(key);  // transparent comparator: no key copy
-    return found == members.end() ? nullptr : &found->second;
 }
 
 Json normalized_price_map(const Json& value, const Json* raw, const PriceScale& scale,

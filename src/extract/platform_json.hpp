@@ -22,7 +22,5 @@ Json normalized_price_map(const Json& value, const Json* raw, const PriceScale& 
 std::string with_normalized_price(const Json& value, const Json* raw, const PriceScale& scale,
                                   const std::optional<Decimal>& reference);
 
-// The member `key` of `value` when it is an object that has one; nullptr otherwise.
-const Json* member(const Json& value, std::string_view key);
 
 }  // namespace kuv::extract::platform_json
