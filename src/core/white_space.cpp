@@ -25,7 +25,7 @@ std::size_t leading_white_space(std::string_view text) {
         std::int32_t width = 0;
         UChar32 c = 0;
         U8_NEXT(bytes_of(text) + pos, width, window, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        if (c < 0 || !is_white_space(static_cast<char32_t>(c))) break;
         pos += static_cast<std::size_t>(width);
     }
     return pos;
@@ -39,13 +39,18 @@ std::size_t without_trailing_white_space(std::string_view text) {
         std::int32_t start = window;
         UChar32 c = 0;
         U8_PREV(bytes_of(text) + (end - static_cast<std::size_t>(window)), 0, start, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        if (c < 0 || !is_white_space(static_cast<char32_t>(c))) break;
         end -= static_cast<std::size_t>(window - start);
     }
     return end;
 }
 
 }  // namespace
+
+bool is_white_space(char32_t c) {
+    if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
+    return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0;
+}
 
 std::string_view trim_white_space(std::string_view text) {
     text.remove_prefix(leading_white_space(text));

@@ -1,6 +1,7 @@
 #include "cypher/lexer.hpp"
 
 #include "core/debug_text.hpp"
+#include "core/white_space.hpp"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -45,11 +46,6 @@ bool is_ident_continue(char32_t c) {
     return is_alphabetic(c) || is_numeric(c);
 }
 
-bool is_whitespace(char32_t c) {
-    if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
-    return u_hasBinaryProperty(UChar32(c), UCHAR_WHITE_SPACE) != 0;
-}
-
 // Reads an ASCII-digit run holding at most one "." as Int or Float.
 Token number_token(std::string_view digits) {
     const char* first = digits.data();
@@ -82,7 +78,7 @@ public:
         std::vector<Token> tokens;
         while (pos_ < text_.size()) {
             const auto [c, length] = decode_at(pos_);
-            if (is_whitespace(c)) {
+            if (is_white_space(c)) {
                 pos_ += length;
             } else {
                 tokens.push_back(read_token(c, length));

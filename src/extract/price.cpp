@@ -1,6 +1,7 @@
 #include "extract/price.hpp"
 
-#include <unicode/uchar.h>
+#include "core/white_space.hpp"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -19,7 +20,6 @@ namespace {
 bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 bool is_amount_char(char32_t c) { return is_ascii_digit(c) || c == U'.' || c == U','; }
 bool is_separator(char32_t c) { return c == U'.' || c == U','; }
-bool is_white_space(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0; }
 
 // The characters that mark an amount beside them as a price. Letters (kr, CHF), the full-width
 // dollar and character references deliberately do not.
