@@ -1,6 +1,7 @@
 #pragma once
 // The syntax tree of one read-only query. Immutable once parsed; the executor only reads it.
 #include "core/schema.hpp"
+#include "cypher/regex.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -9,8 +10,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-namespace re2 { class RE2; }
 
 namespace kuv::cypher {
 
@@ -48,7 +47,7 @@ struct PropExpr { std::string var; std::string prop; };
 struct StrOpExpr { ExprPtr operand; StrOpKind kind; std::string needle; };
 struct IsNullExpr { ExprPtr operand; bool want_null; };
 struct InExpr { ExprPtr operand; std::vector<Literal> list; };
-struct RegexExpr { ExprPtr operand; std::shared_ptr<const re2::RE2> regex; };
+struct RegexExpr { ExprPtr operand; std::shared_ptr<const Regex> regex; };
 
 struct Expr {
     std::variant<BinExpr, NotExpr, PropExpr, Literal, StrOpExpr, IsNullExpr, InExpr, RegexExpr> node;

@@ -4,7 +4,6 @@
 #include "core/json.hpp"
 #include "cypher/parser.hpp"
 
-#include <re2/re2.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -377,7 +376,7 @@ public:
                     static_assert(std::is_same_v<T, RegexExpr>);
                     const Value value = eval_scalar(*node.operand, binding);
                     const auto* text = std::get_if<std::string>(&value);
-                    return text != nullptr && RE2::PartialMatch(*text, *node.regex);
+                    return text != nullptr && node.regex->is_match(*text);
                 }
             },
             expr.node);
