@@ -33,4 +33,28 @@ Utf8Step utf8_step(std::string_view bytes, std::size_t pos) {
     return {Utf8Step::Kind::Valid, length};
 }
 
+std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::size_t pos = 0;
+    std::size_t copied = 0;  // bytes[0, copied) are already in `buffer`
+    bool copying = false;
+    while (pos < bytes.size()) {
+        const Utf8Step step = utf8_step(bytes, pos);
+        if (step.kind != Utf8Step::Kind::Valid) {
+            if (!copying) {
+                buffer.clear();
+                buffer.reserve(bytes.size() + kReplacement.size());
+                copying = true;
+            }
+            buffer.append(bytes.substr(copied, pos - copied));
+            buffer.append(kReplacement);
+            copied = pos + step.length;
+        }
+        pos += step.length;
+    }
+    if (!copying) return bytes;
+    buffer.append(bytes.substr(copied));
+    return buffer;
+}
+
 }  // namespace kuv

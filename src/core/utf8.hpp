@@ -2,6 +2,7 @@
 // Well-formed UTF-8 by its byte ranges (no overlong forms, no surrogates, nothing above
 // U+10FFFF), one sequence at a time. Shared by lossy decoding and the pool's UTF-8 check.
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace kuv {
@@ -16,5 +17,9 @@ struct Utf8Step {
 
 // The sequence starting at `pos` (below bytes.size()).
 Utf8Step utf8_step(std::string_view bytes, std::size_t pos);
+
+// `bytes` as UTF-8 text: the bytes themselves when they are valid, otherwise a copy in `buffer`
+// with each maximal invalid subsequence replaced by one U+FFFD.
+std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer);
 
 }  // namespace kuv

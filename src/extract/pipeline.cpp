@@ -69,30 +69,6 @@ void ingest_file(core::GraphBuilder& builder, const std::string& path) {
 
 }  // namespace
 
-std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer) {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    std::size_t pos = 0;
-    std::size_t copied = 0;  // bytes[0, copied) are already in `buffer`
-    bool copying = false;
-    while (pos < bytes.size()) {
-        const Utf8Step step = utf8_step(bytes, pos);
-        if (step.kind != Utf8Step::Kind::Valid) {
-            if (!copying) {
-                buffer.clear();
-                buffer.reserve(bytes.size() + kReplacement.size());
-                copying = true;
-            }
-            buffer.append(bytes.substr(copied, pos - copied));
-            buffer.append(kReplacement);
-            copied = pos + step.length;
-        }
-        pos += step.length;
-    }
-    if (!copying) return bytes;
-    buffer.append(bytes.substr(copied));
-    return buffer;
-}
-
 std::pair<PageExtract, PriceScale> extract_page(std::string_view html) {
     PageExtract extract = find_products(html);
     if (std::holds_alternative<NoProducts>(extract)) return {std::move(extract), PriceScale{}};

@@ -33,8 +33,4 @@ void ingest_pages_into(core::GraphBuilder& builder, const std::vector<std::strin
 // Maps and ingests each file in order; unreadable files get a "kuv: skip {:?}: {}" line on stderr.
 core::GraphBuilder build_from_files(const std::vector<std::string>& paths);
 
-// `bytes` as UTF-8 text: the bytes themselves when they are valid, otherwise a copy in `buffer`
-// with each maximal invalid subsequence replaced by one U+FFFD.
-std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer);
-
 }  // namespace kuv::extract
