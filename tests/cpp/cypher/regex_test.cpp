@@ -38,6 +38,12 @@ TEST(Regex, SearchesAnywhereWithUnicodeAwareSyntax) {
         {"^[]\\d]+$", "]\u0661", true}, {"^[[:alpha:]\\d]+$", "a1\u0661", true}, {"^\\\\d$", "\\d", true},
         {"^\\pL\\p{Greek}$", "a\u03b1", true}, {"\u00e9\\b", "caf\u00e9", true}, {"\\b\u00e9", "caf\u00e9", false},
         {"(?i)\u0399", "\u03b9", true}, {"^\\x{e9}\\u00e9$", "\u00e9\u00e9", true},
+        // Unicode word boundaries on non-ASCII text, where texts without the rest of the pattern are
+        // ruled out before the full search.
+        {"\\bLamp\\b", "Cr\u00e8me Lamp 7", true}, {"\\bLamp\\b", "Cr\u00e8me Lampshade", false},
+        {"\\bLamp\\b", "Cr\u00e8me Kettle", false}, {"\\B\u00e8", "Cr\u00e8me", true}, {"x\\B|\u00e9\\b", "\u00e9 ", true},
+        {"a\\b{2}", "a \u00e9", true}, {"a\\b{2}", "aa\u00e9", false}, {"(?:\\b\u00e9)+", "\u00e9\u00e9", true},
+        {"(?-u:\\b)x", "\u00e9x", true}, {"\\bx", "\u00e9x", false},
         // Named groups may be written (?P<name>...) or (?<name>...).
         {"(?P<n>A)b", "Ab", true}, {"^(?<first>a)(?<second>b)$", "ab", true}, {"(?<n>(?<m>x)|y)z", "yz", true},
         // ... but not inside a class or after an escape, where the text stays as written.

@@ -3,6 +3,7 @@
 //! panics, so none unwinds into the C++ caller; a caught panic becomes a failure message.
 
 use regex::Regex;
+use regex_syntax::hir::{print::Printer, Hir, HirKind, WordBoundary};
 use std::any::Any;
 use std::cell::RefCell;
 use std::os::raw::{c_char, c_int};
@@ -11,7 +12,77 @@ use std::ptr;
 use std::sync::Once;
 
 /// A compiled expression, or the library's description of why the pattern was rejected.
-pub struct KuvRegex(Result<Regex, String>);
+pub struct KuvRegex(Result<Compiled, String>);
+
+/// The library's fast engine gives up on non-ASCII text when a pattern holds a Unicode word
+/// boundary (`\b`, `\B`), and the search falls back to a much slower one. The same pattern with
+/// those assertions dropped matches every text the pattern matches (an assertion only ever rules
+/// matches out) and stays on the fast engine, so it rules out most such texts cheaply first.
+struct Compiled {
+    regex: Regex,
+    loose: Option<Regex>,
+}
+
+impl Compiled {
+    fn new(pattern: &str) -> Result<Compiled, String> {
+        let regex = Regex::new(pattern).map_err(|error| error.to_string())?;
+        Ok(Compiled { regex, loose: without_unicode_word_boundaries(pattern) })
+    }
+
+    fn is_match(&self, text: &str) -> bool {
+        if let Some(loose) = &self.loose {
+            if !text.is_ascii() && !loose.is_match(text) {
+                return false;
+            }
+        }
+        self.regex.is_match(text)
+    }
+}
+
+/// The pattern with its Unicode word boundaries dropped, compiled; `None` when it has none (or
+/// the looser pattern does not compile, which only costs speed).
+fn without_unicode_word_boundaries(pattern: &str) -> Option<Regex> {
+    let mut dropped = false;
+    let loose = drop_unicode_word_boundaries(regex_syntax::Parser::new().parse(pattern).ok()?, &mut dropped);
+    if !dropped {
+        return None;
+    }
+    let mut printed = String::new();
+    Printer::new().print(&loose, &mut printed).ok()?;
+    Regex::new(&printed).ok()
+}
+
+fn drop_unicode_word_boundaries(hir: Hir, dropped: &mut bool) -> Hir {
+    match hir.into_kind() {
+        HirKind::WordBoundary(WordBoundary::Unicode | WordBoundary::UnicodeNegate) => {
+            *dropped = true;
+            Hir::empty()
+        }
+        HirKind::Repetition(mut repetition) => {
+            let inner = drop_unicode_word_boundaries(*repetition.hir, dropped);
+            // An empty expression prints as nothing, which would hand the operator to whatever
+            // precedes it; a repeated empty expression is just empty.
+            if matches!(inner.kind(), HirKind::Empty) {
+                return Hir::empty();
+            }
+            repetition.hir = Box::new(inner);
+            Hir::repetition(repetition)
+        }
+        HirKind::Group(mut group) => {
+            group.hir = Box::new(drop_unicode_word_boundaries(*group.hir, dropped));
+            Hir::group(group)
+        }
+        HirKind::Concat(items) => Hir::concat(items.into_iter().map(|h| drop_unicode_word_boundaries(h, dropped)).collect()),
+        HirKind::Alternation(items) => {
+            Hir::alternation(items.into_iter().map(|h| drop_unicode_word_boundaries(h, dropped)).collect())
+        }
+        HirKind::Empty => Hir::empty(),
+        HirKind::Literal(literal) => Hir::literal(literal),
+        HirKind::Class(class) => Hir::class(class),
+        HirKind::Anchor(anchor) => Hir::anchor(anchor),
+        HirKind::WordBoundary(ascii) => Hir::word_boundary(ascii),
+    }
+}
 
 thread_local! {
     static FAILURE: RefCell<String> = RefCell::new(String::new());
@@ -65,7 +136,7 @@ fn utf8<'a>(bytes: &'a [u8], what: &str) -> Result<&'a str, String> {
 #[no_mangle]
 pub unsafe extern "C" fn kuv_regex_compile(pattern: *const c_char, length: usize) -> *mut KuvRegex {
     let pattern = bytes(pattern, length);
-    match guarded(|| Ok(Regex::new(utf8(pattern, "pattern")?).map_err(|error| error.to_string()))) {
+    match guarded(|| Ok(Compiled::new(utf8(pattern, "pattern")?))) {
         Some(compiled) => Box::into_raw(Box::new(KuvRegex(compiled))),
         None => ptr::null_mut(),
     }
