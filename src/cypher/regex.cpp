@@ -34,7 +34,8 @@ std::size_t class_opening_length(std::string_view pattern, std::size_t at) {
 
 // True when a named group written `(?<name>` starts at `at`; `(?<=` and `(?<!` are look-behinds.
 bool is_angle_named_group(std::string_view pattern, std::size_t at) {
-    return pattern.substr(at, 3) == "(?<" && (at + 3 >= pattern.size() || (pattern[at + 3] != '=' && pattern[at + 3] != '!'));
+    if (pattern.substr(at, 3) != "(?<") return false;
+    return at + 3 >= pattern.size() || (pattern[at + 3] != '=' && pattern[at + 3] != '!');
 }
 
 // The library version we build reads named groups only as `(?P<name>...)`; queries may also

@@ -2,6 +2,8 @@
 //! library's default settings, search UTF-8 texts with it, free it. Every entry point catches
 //! panics, so none unwinds into the C++ caller; a caught panic becomes a failure message.
 
+#![deny(warnings)]
+
 use regex::Regex;
 use regex_syntax::hir::{print::Printer, Hir, HirKind, WordBoundary};
 use std::any::Any;
@@ -42,14 +44,24 @@ impl Compiled {
 /// The pattern with its Unicode word boundaries dropped, compiled; `None` when it has none (or
 /// the looser pattern does not compile, which only costs speed).
 fn without_unicode_word_boundaries(pattern: &str) -> Option<Regex> {
+    // Both assertions are written with a backslash escape; most patterns have neither, and
+    // parsing them a second time would be wasted.
+    if !pattern.contains("\\b") && !pattern.contains("\\B") {
+        return None;
+    }
+    let hir = regex_syntax::Parser::new().parse(pattern).ok()?;
     let mut dropped = false;
-    let loose = drop_unicode_word_boundaries(regex_syntax::Parser::new().parse(pattern).ok()?, &mut dropped);
+    let loose = drop_unicode_word_boundaries(hir, &mut dropped);
     if !dropped {
         return None;
     }
     let mut printed = String::new();
     Printer::new().print(&loose, &mut printed).ok()?;
     Regex::new(&printed).ok()
+}
+
+fn drop_in_each(items: Vec<Hir>, dropped: &mut bool) -> Vec<Hir> {
+    items.into_iter().map(|item| drop_unicode_word_boundaries(item, dropped)).collect()
 }
 
 fn drop_unicode_word_boundaries(hir: Hir, dropped: &mut bool) -> Hir {
@@ -72,10 +84,8 @@ fn drop_unicode_word_boundaries(hir: Hir, dropped: &mut bool) -> Hir {
             group.hir = Box::new(drop_unicode_word_boundaries(*group.hir, dropped));
             Hir::group(group)
         }
-        HirKind::Concat(items) => Hir::concat(items.into_iter().map(|h| drop_unicode_word_boundaries(h, dropped)).collect()),
-        HirKind::Alternation(items) => {
-            Hir::alternation(items.into_iter().map(|h| drop_unicode_word_boundaries(h, dropped)).collect())
-        }
+        HirKind::Concat(items) => Hir::concat(drop_in_each(items, dropped)),
+        HirKind::Alternation(items) => Hir::alternation(drop_in_each(items, dropped)),
         HirKind::Empty => Hir::empty(),
         HirKind::Literal(literal) => Hir::literal(literal),
         HirKind::Class(class) => Hir::class(class),
