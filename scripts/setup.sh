@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ ninja-build pkg-config libmodest-dev libre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
+packages=(g++ ninja-build libmodest-dev libicu-dev nlohmann-json3-dev libgtest-dev
+          cargo rustc librust-regex-dev librust-regex+default-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

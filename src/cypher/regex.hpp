@@ -1,34 +1,40 @@
 #pragma once
 // The pattern of a `=~` comparison: compiled once when the query is parsed, then matched
-// against property texts (a search anywhere in the text).
+// against property texts (a search anywhere in the text). The regular-expression library is
+// the Rust `regex` crate behind the C interface of regex_ffi/kuv_regex.h.
 #include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
 
-namespace re2 { class RE2; }
+extern "C" {
+struct KuvRegex;
+}
 
 namespace kuv::cypher {
 
 class Regex {
 public:
-    // The compiled pattern, or the library's description of why it was rejected.
+    // The compiled pattern, or the library's description of why it was rejected (its Display
+    // text, often several lines). Throws kuv::Fatal when the library itself fails.
     static std::variant<Regex, std::string> compile(const std::string& pattern);
 
-    Regex(Regex&&) noexcept;
-    Regex& operator=(Regex&&) noexcept;
-    ~Regex();
-
-    // True when the pattern matches somewhere in `text` (valid UTF-8).
+    // True when the pattern matches somewhere in `text` (valid UTF-8). Throws kuv::Fatal when
+    // the library fails. Safe to call from several threads at once.
     bool is_match(std::string_view text) const;
 
     // The pattern as written in the query.
     const std::string& pattern() const { return pattern_; }
 
 private:
-    Regex(std::string pattern, std::unique_ptr<const re2::RE2> compiled);
+    struct Release {
+        void operator()(KuvRegex* handle) const noexcept;
+    };
+    using Handle = std::unique_ptr<KuvRegex, Release>;
+
+    Regex(std::string pattern, Handle compiled);
     std::string pattern_;
-    std::unique_ptr<const re2::RE2> compiled_;
+    Handle compiled_;
 };
 
 }  // namespace kuv::cypher
