@@ -44,15 +44,27 @@ CharClass classify(char32_t c) {
     return CharClass::Other;
 }
 
-// Most page text is ASCII: its classes come from a table.
-CharClass classify_ascii(unsigned char byte) {
-    static const auto table = [] {
-        std::array<CharClass, 0x80> classes{};
-        for (char32_t c = 0; c < classes.size(); ++c) classes[c] = classify(c);
-        return classes;
-    }();
-    return table[byte];
-}
+// Most page text is ASCII: its classes, and whether it is inert (below), come from tables built
+// once when the library loads.
+struct AsciiTables {
+    std::array<CharClass, 0x80> classes{};
+    // Bytes that change nothing while no run is open and no symbol waits before the current
+    // position: white space, separators and other characters (they only clear the waiting
+    // symbol). '<', digits, '$' and every byte above 0x7F are not inert.
+    std::array<bool, 0x100> inert_when_idle{};
+
+    AsciiTables() {
+        for (unsigned char c = 0; c < classes.size(); ++c) {
+            classes[c] = classify(c);
+            inert_when_idle[c] = c != '<' && classes[c] != CharClass::Digit && classes[c] != CharClass::Symbol;
+        }
+    }
+};
+
+const AsciiTables kAscii;
+
+CharClass classify_ascii(unsigned char byte) { return kAscii.classes[byte]; }
+bool is_inert_when_idle(unsigned char byte) { return kAscii.inert_when_idle[byte]; }
 
 // ---------------------------------------------------------------------------------------------
 // Amounts
@@ -118,6 +130,9 @@ public:
         }
     }
 
+    // Between runs with no symbol waiting, inert characters can be passed over unread.
+    bool idle() const { return state_ == State::Between && !symbol_before_; }
+
     // The end of the text: a run still open has no neighbour after it.
     void finish() {
         if (state_ != State::Between) close_run(false);
@@ -159,23 +174,34 @@ char32_t next_char(std::string_view text, std::size_t& pos) {
     return static_cast<char32_t>(c);
 }
 
+// Passes the tag or removed block that opens at `pos` (a '<'): a script or style block feeds
+// nothing, any other tag one space. Returns the index just past it, or npos when the tag never
+// closes and so swallows the rest of the text.
+std::size_t pass_markup(std::string_view html, std::size_t pos, AmountScanner& scanner) {
+    // Both removed blocks have names that start with 's', so most tags need no further test.
+    if (pos + 1 < html.size() && fold_ascii_lower(html[pos + 1]) == 's') {
+        for (const std::string_view tag : {"script", "style"}) {
+            if (const auto [matched, end] = skip_block(html, pos, tag); matched) return end;
+        }
+    }
+    scanner.feed(CharClass::Space, ' ');
+    const std::size_t close = html.find('>', pos);
+    return close == std::string_view::npos ? close : close + 1;
+}
+
 // Feeds the page's visible text to the scanner: script and style blocks are removed and every
 // other tag becomes one space. Character references stay as written.
 void scan_visible_text(std::string_view html, AmountScanner& scanner) {
     std::size_t pos = 0;
     while (pos < html.size()) {
+        if (scanner.idle()) {
+            while (pos < html.size() && is_inert_when_idle(static_cast<unsigned char>(html[pos]))) ++pos;
+            if (pos == html.size()) break;
+        }
         const auto byte = static_cast<unsigned char>(html[pos]);
         if (byte == '<') {
-            if (auto [matched, end] = skip_block(html, pos, "script"); matched) {
-                pos = end;
-            } else if (auto [style_matched, style_end] = skip_block(html, pos, "style"); style_matched) {
-                pos = style_end;
-            } else {
-                scanner.feed(CharClass::Space, ' ');
-                const std::size_t close = html.find('>', pos);
-                if (close == std::string_view::npos) break;
-                pos = close + 1;
-            }
+            pos = pass_markup(html, pos, scanner);
+            if (pos == std::string_view::npos) break;
         } else if (byte < 0x80) {
             scanner.feed(classify_ascii(byte), static_cast<char>(byte));
             ++pos;
