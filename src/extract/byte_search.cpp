@@ -15,30 +15,21 @@ namespace {
 
 constexpr std::size_t kBlock = 32;  // candidate start positions tested per step
 
-// Two needle positions whose bytes must both match before the whole needle is compared. Inner
-// bytes are used when the needle has them: the quotes around a JSON key are everywhere in a
-// page, the letters next to them much less so.
-struct Probe {
-    std::size_t first;
-    std::size_t second;
-};
-
-Probe probe_for(std::size_t needle_size) {
-    if (needle_size >= 4) return {1, needle_size - 2};
-    return {0, needle_size - 1};
-}
-
 __m128i load16(const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
 
 std::uint32_t mask_of(__m128i hits) { return static_cast<std::uint32_t>(_mm_movemask_epi8(hits)); }
 
-// The start positions of one block whose two probe bytes both match, as a bit mask.
+// Marks the start positions where the needle's first two bytes and its last byte all match;
+// only there is the whole needle compared. Page needles are mostly JSON keys: a quote followed
+// by a given letter, or two quotes at the key's distance, are common in a page, all three
+// together rare.
 class ProbeFilter {
 public:
     ProbeFilter(std::string_view needle, const char* text)
-        : probe_(probe_for(needle.size())),
-          first_(_mm_set1_epi8(needle[probe_.first])),
-          second_(_mm_set1_epi8(needle[probe_.second])),
+        : last_offset_(needle.size() - 1),
+          first_(_mm_set1_epi8(needle[0])),
+          second_(_mm_set1_epi8(needle[1])),
+          last_(_mm_set1_epi8(needle[last_offset_])),
           text_(text) {}
 
     // Advances `start` block by block up to `last_block` (included) and returns the first
@@ -54,15 +45,17 @@ public:
     }
 
 private:
-    // Byte k set when both probe bytes match for the start position `start + k` (k below 16).
+    // Byte k set when all probes match for the start position `start + k` (k below 16).
     __m128i hits_at(std::size_t start) const {
-        return _mm_and_si128(_mm_cmpeq_epi8(load16(text_ + start + probe_.first), first_),
-                             _mm_cmpeq_epi8(load16(text_ + start + probe_.second), second_));
+        const char* at = text_ + start;
+        const __m128i head = _mm_and_si128(_mm_cmpeq_epi8(load16(at), first_), _mm_cmpeq_epi8(load16(at + 1), second_));
+        return _mm_and_si128(head, _mm_cmpeq_epi8(load16(at + last_offset_), last_));
     }
 
-    Probe probe_;
+    std::size_t last_offset_;
     __m128i first_;
     __m128i second_;
+    __m128i last_;
     const char* text_;
 };
 
