@@ -5,6 +5,10 @@
 
 #include <unicode/utf8.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <random>
@@ -174,6 +178,25 @@ char32_t next_char(std::string_view text, std::size_t& pos) {
     return static_cast<char32_t>(c);
 }
 
+// Index of the first byte at or after `pos` that is not inert when idle, or the text's size.
+// The bytes that are not inert are exactly '<', '$', the digits and every byte above 0x7F, so
+// sixteen bytes at a time are passed over while none of them is one of those.
+std::size_t skip_inert(std::string_view html, std::size_t pos) {
+#if defined(__SSE2__)
+    const auto repeated = [](char c) { return _mm_set1_epi8(c); };
+    for (; pos + 16 <= html.size(); pos += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(html.data() + pos));
+        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, repeated('0' - 1)), _mm_cmplt_epi8(bytes, repeated('9' + 1)));
+        const __m128i markup_or_dollar = _mm_or_si128(_mm_cmpeq_epi8(bytes, repeated('<')), _mm_cmpeq_epi8(bytes, repeated('$')));
+        // The sign bits of `bytes` mark the bytes above 0x7F.
+        const int notable = _mm_movemask_epi8(_mm_or_si128(digit, markup_or_dollar)) | _mm_movemask_epi8(bytes);
+        if (notable != 0) return pos + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(notable)));
+    }
+#endif
+    while (pos < html.size() && is_inert_when_idle(static_cast<unsigned char>(html[pos]))) ++pos;
+    return pos;
+}
+
 // Passes the tag or removed block that opens at `pos` (a '<'): a script or style block feeds
 // nothing, any other tag one space. Returns the index just past it, or npos when the tag never
 // closes and so swallows the rest of the text.
@@ -195,7 +218,7 @@ void scan_visible_text(std::string_view html, AmountScanner& scanner) {
     std::size_t pos = 0;
     while (pos < html.size()) {
         if (scanner.idle()) {
-            while (pos < html.size() && is_inert_when_idle(static_cast<unsigned char>(html[pos]))) ++pos;
+            pos = skip_inert(html, pos);
             if (pos == html.size()) break;
         }
         const auto byte = static_cast<unsigned char>(html[pos]);

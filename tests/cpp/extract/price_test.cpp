@@ -79,6 +79,21 @@ TEST(PriceEvidence, RunsAndNeighboursAcrossTheStream) {
     for (const auto& c : cases) expect_evidence(c);
 }
 
+// Plain text is passed over in blocks: whatever stands at any offset into a block still counts,
+// and a symbol still waits for its amount across any stretch of white space.
+TEST(PriceEvidence, MarksAtEveryOffsetOfPlainText) {
+    for (std::size_t offset = 0; offset < 40; ++offset) {
+        const std::string text(offset, 'x');
+        const std::string space(offset, ' ');
+        const std::vector<EvidenceCase> cases = {
+            {text + "$25", {25}}, {text + "25$", {25}}, {text + "\u20AC" + space + "30", {30}}, {text + "<b>$</b>" + space + "40", {40}},
+            {"$" + text + "50", offset == 0 ? std::set<std::uint64_t>{50} : std::set<std::uint64_t>{}},
+            {text + "60" + space + "\u00A5" + text, {60}}, {text + "70 " + text + "\u00A5", offset == 0 ? std::set<std::uint64_t>{70} : std::set<std::uint64_t>{}},
+        };
+        for (const auto& c : cases) expect_evidence(c);
+    }
+}
+
 TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
     for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB", "\u20AC",
                                      "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0", "\uFDFC"}) {
