@@ -53,8 +53,13 @@ struct Pass {
 const std::vector<Pass>& passes() {
     using namespace kuv::extract;
     static const std::vector<Pass> all = {
-        {"decode_utf8_lossy", [](const std::string& page) { std::string buffer; sink += kuv::decode_utf8_lossy(page, buffer).size(); }},
-        {"find_products_array", [](const std::string& page) { sink += platform_json::find_products_array(page).has_value(); }},
+        {"decode_utf8_lossy",
+         [](const std::string& page) {
+             std::string buffer;
+             sink += kuv::decode_utf8_lossy(page, buffer).size();
+         }},
+        {"find_products_array",
+         [](const std::string& page) { sink += platform_json::find_products_array(page).has_value(); }},
         {"find_ga_products", [](const std::string& page) { sink += dom_attr::find_ga_products(page).size(); }},
         {"find_next_data", [](const std::string& page) { sink += next_data::find_next_data(page).has_value(); }},
         {"PriceScale::from_html", [](const std::string& page) { sink += PriceScale::from_html(page).seen.size(); }},

@@ -186,8 +186,10 @@ std::size_t skip_inert(std::string_view html, std::size_t pos) {
     const auto repeated = [](char c) { return _mm_set1_epi8(c); };
     for (; pos + 16 <= html.size(); pos += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(html.data() + pos));
-        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, repeated('0' - 1)), _mm_cmplt_epi8(bytes, repeated('9' + 1)));
-        const __m128i markup_or_dollar = _mm_or_si128(_mm_cmpeq_epi8(bytes, repeated('<')), _mm_cmpeq_epi8(bytes, repeated('$')));
+        const __m128i digit =
+            _mm_and_si128(_mm_cmpgt_epi8(bytes, repeated('0' - 1)), _mm_cmplt_epi8(bytes, repeated('9' + 1)));
+        const __m128i markup_or_dollar =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, repeated('<')), _mm_cmpeq_epi8(bytes, repeated('$')));
         // The sign bits of `bytes` mark the bytes above 0x7F.
         const int notable = _mm_movemask_epi8(_mm_or_si128(digit, markup_or_dollar)) | _mm_movemask_epi8(bytes);
         if (notable != 0) return pos + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(notable)));
