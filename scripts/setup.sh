@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ ninja-build libmodest-dev libicu-dev nlohmann-json3-dev libgtest-dev
+packages=(g++ ninja-build libmodest-dev libicu-dev nlohmann-json3-dev libsimdjson-dev libgtest-dev
           cargo rustc librust-regex-dev librust-regex+default-dev)
 missing=()
 for p in "${packages[@]}"; do

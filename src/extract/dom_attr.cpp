@@ -1,5 +1,7 @@
 #include "extract/dom_attr.hpp"
 
+#include "extract/byte_search.hpp"
+
 #include <string>
 
 namespace kuv::extract::dom_attr {
@@ -43,7 +45,7 @@ std::vector<Json> find_ga_products(std::string_view html) {
     std::vector<Json> found;
     std::size_t pos = 0;
     while (true) {
-        const std::size_t needle = html.find(kNeedle, pos);
+        const std::size_t needle = find_bytes(html, kNeedle, pos);
         if (needle == std::string_view::npos) break;
         const std::size_t start = needle + kNeedle.size();
         const std::size_t end = html.find('\'', start);

@@ -1,6 +1,7 @@
 #include "extract/next_data.hpp"
 
 #include "core/white_space.hpp"
+#include "extract/byte_search.hpp"
 
 #include <algorithm>
 #include <array>
@@ -68,12 +69,12 @@ void ingest_variant(core::GraphBuilder& builder, std::uint32_t product_index, co
 }  // namespace
 
 std::optional<Json> find_next_data(std::string_view html) {
-    const std::size_t marker = html.find(kMarker);
+    const std::size_t marker = find_bytes(html, kMarker);
     if (marker == std::string_view::npos) return std::nullopt;
     const std::size_t tag_end = html.find('>', marker);
     if (tag_end == std::string_view::npos) return std::nullopt;
     const std::size_t start = tag_end + 1;
-    const std::size_t end = html.find(kScriptEnd, start);
+    const std::size_t end = find_bytes(html, kScriptEnd, start);
     if (end == std::string_view::npos) return std::nullopt;
     return parse_json(trim_white_space(html.substr(start, end - start)));
 }

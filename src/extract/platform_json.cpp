@@ -1,5 +1,7 @@
 #include "extract/platform_json.hpp"
 
+#include "extract/byte_search.hpp"
+
 #include <array>
 
 namespace kuv::extract::platform_json {
@@ -41,7 +43,7 @@ std::size_t matching_bracket(std::string_view text, std::size_t open) {
 
 // The non-empty array following the first occurrence of `needle`, if any.
 std::optional<std::vector<Json>> array_after(std::string_view html, std::string_view needle) {
-    const std::size_t at = html.find(needle);
+    const std::size_t at = find_bytes(html, needle);
     if (at == std::string_view::npos) return std::nullopt;
     const std::size_t open = html.find('[', at + needle.size());
     if (open == std::string_view::npos) return std::nullopt;

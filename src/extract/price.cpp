@@ -1,14 +1,17 @@
 #include "extract/price.hpp"
 
 #include "core/white_space.hpp"
+#include "extract/byte_search.hpp"
 
 #include <unicode/utf8.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
 #include <random>
-#include <span>
-#include <vector>
 
 namespace kuv::extract {
 
@@ -18,8 +21,6 @@ namespace {
 // Character classes
 
 bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
-bool is_amount_char(char32_t c) { return is_ascii_digit(c) || c == U'.' || c == U','; }
-bool is_separator(char32_t c) { return c == U'.' || c == U','; }
 
 // The characters that mark an amount beside them as a price. Letters (kr, CHF), the full-width
 // dollar and character references deliberately do not.
@@ -36,56 +37,38 @@ bool equals_ascii_folded(std::string_view bytes, std::string_view lower) {
     return std::ranges::equal(bytes, lower, {}, fold_ascii_lower, fold_ascii_lower);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Visible text
+// What the amount scan needs to know of a visible character.
+enum class CharClass : std::uint8_t { Digit, Separator, Space, Symbol, Other };
 
-// Decodes the character at `pos`, advancing `pos`; an ill-formed sequence gives one U+FFFD and
-// never consumes a byte that could start the next character.
-char32_t next_char(std::string_view text, std::size_t& pos) {
-    constexpr std::size_t kMaxCharBytes = 4;
-    const auto window = static_cast<std::int32_t>(std::min(kMaxCharBytes, text.size() - pos));
-    std::int32_t width = 0;
-    UChar32 c = 0;
-    U8_NEXT_OR_FFFD(reinterpret_cast<const std::uint8_t*>(text.data() + pos), width, window, c);
-    pos += static_cast<std::size_t>(width);
-    return static_cast<char32_t>(c);
+CharClass classify(char32_t c) {
+    if (is_ascii_digit(c)) return CharClass::Digit;
+    if (c == U'.' || c == U',') return CharClass::Separator;
+    if (is_white_space(c)) return CharClass::Space;
+    if (is_currency_symbol(c)) return CharClass::Symbol;
+    return CharClass::Other;
 }
 
-// The page text as characters with script and style blocks removed and every other tag turned
-// into one space. Character references stay as written.
-std::vector<char32_t> visible_chars(std::string_view html) {
-    std::vector<char32_t> chars;
-    chars.reserve(html.size() / 8);
-    std::size_t pos = 0;
-    while (pos < html.size()) {
-        if (html[pos] != '<') {
-            chars.push_back(next_char(html, pos));
-            continue;
+// Most page text is ASCII: its classes, and whether it is inert (below), come from tables built
+// once when the library loads.
+struct AsciiTables {
+    std::array<CharClass, 0x80> classes{};
+    // Bytes that change nothing while no run is open and no symbol waits before the current
+    // position: white space, separators and other characters (they only clear the waiting
+    // symbol). '<', digits, '$' and every byte above 0x7F are not inert.
+    std::array<bool, 0x100> inert_when_idle{};
+
+    AsciiTables() {
+        for (unsigned char c = 0; c < classes.size(); ++c) {
+            classes[c] = classify(c);
+            inert_when_idle[c] = c != '<' && classes[c] != CharClass::Digit && classes[c] != CharClass::Symbol;
         }
-        if (auto [matched, end] = skip_block(html, pos, "script"); matched) {
-            pos = end;
-            continue;
-        }
-        if (auto [matched, end] = skip_block(html, pos, "style"); matched) {
-            pos = end;
-            continue;
-        }
-        chars.push_back(U' ');
-        const std::size_t close = html.find('>', pos);
-        if (close == std::string_view::npos) break;
-        pos = close + 1;
     }
-    return chars;
-}
+};
 
-// Index of the first "</" + tag (ASCII case-insensitive) at or after `from`, or npos.
-std::size_t find_closing_tag(std::string_view html, std::size_t from, std::string_view tag) {
-    for (std::size_t q = html.find('<', from); q != std::string_view::npos; q = html.find('<', q + 1)) {
-        if (q + 2 + tag.size() > html.size()) return std::string_view::npos;
-        if (html[q + 1] == '/' && equals_ascii_folded(html.substr(q + 2, tag.size()), tag)) return q;
-    }
-    return std::string_view::npos;
-}
+const AsciiTables kAscii;
+
+CharClass classify_ascii(unsigned char byte) { return kAscii.classes[byte]; }
+bool is_inert_when_idle(unsigned char byte) { return kAscii.inert_when_idle[byte]; }
 
 // ---------------------------------------------------------------------------------------------
 // Amounts
@@ -102,19 +85,19 @@ bool passes_amount_filter(std::uint64_t amount) {
 // The whole amount of a run of digits and separators: one or two digits after the last
 // separator are a fraction and dropped (never rounded); every other separator groups digits.
 // Nullopt when no digit remains or the amount exceeds u64.
-std::optional<std::uint64_t> whole_amount(std::span<const char32_t> run) {
-    const auto last_separator = std::find_if(run.rbegin(), run.rend(), is_separator);
-    if (last_separator != run.rend()) {
-        const auto fraction_digits = static_cast<std::size_t>(last_separator - run.rbegin());
-        if (fraction_digits == 1 || fraction_digits == 2) run = run.first(run.size() - fraction_digits - 1);
+std::optional<std::uint64_t> whole_amount(std::string_view run) {
+    const std::size_t last_separator = run.find_last_of(".,");
+    if (last_separator != std::string_view::npos) {
+        const std::size_t fraction_digits = run.size() - last_separator - 1;
+        if (fraction_digits == 1 || fraction_digits == 2) run = run.substr(0, last_separator);
     }
     std::uint64_t amount = 0;
     bool any_digit = false;
-    for (char32_t c : run) {
-        if (!is_ascii_digit(c)) continue;
+    for (const char c : run) {
+        if (!is_ascii_digit(static_cast<char32_t>(c))) continue;
         any_digit = true;
         if (__builtin_mul_overflow(amount, std::uint64_t{10}, &amount) ||
-            __builtin_add_overflow(amount, std::uint64_t{c - U'0'}, &amount)) {
+            __builtin_add_overflow(amount, static_cast<std::uint64_t>(c - '0'), &amount)) {
             return std::nullopt;
         }
     }
@@ -122,37 +105,145 @@ std::optional<std::uint64_t> whole_amount(std::span<const char32_t> run) {
     return amount;
 }
 
-void record_amount(PriceScale& scale, std::uint64_t amount) {
-    if (!scale.seen.insert(amount).second) scale.repeated.insert(amount);
+// Reads the visible text one character at a time and records each run of digits and separators
+// whose nearest non-white-space neighbour, before or after, is a currency symbol. It keeps only
+// the state that question needs, so the text is never stored.
+class AmountScanner {
+public:
+    explicit AmountScanner(PriceScale& scale) : scale_(scale) {}
+
+    // One visible character: its class and, for digits and separators, the character itself.
+    void feed(CharClass c, char ascii) {
+        if (state_ == State::InRun) {
+            if (c == CharClass::Digit || c == CharClass::Separator) {
+                run_.push_back(ascii);
+                return;
+            }
+            state_ = State::AfterRun;
+        }
+        if (state_ == State::AfterRun) {
+            if (c == CharClass::Space) return;
+            close_run(c == CharClass::Symbol);
+        }
+        if (c == CharClass::Digit) {
+            run_.assign(1, ascii);
+            run_marked_ = symbol_before_;
+            state_ = State::InRun;
+        } else if (c != CharClass::Space) {
+            symbol_before_ = c == CharClass::Symbol;
+        }
+    }
+
+    // Between runs with no symbol waiting, inert characters can be passed over unread.
+    bool idle() const { return state_ == State::Between && !symbol_before_; }
+
+    // The end of the text: a run still open has no neighbour after it.
+    void finish() {
+        if (state_ != State::Between) close_run(false);
+    }
+
+private:
+    enum class State { Between, InRun, AfterRun };
+
+    void close_run(bool symbol_after) {
+        if (run_marked_ || symbol_after) {
+            const auto amount = whole_amount(run_);
+            if (amount && passes_amount_filter(*amount) && !scale_.seen.insert(*amount).second) {
+                scale_.repeated.insert(*amount);
+            }
+        }
+        symbol_before_ = false;  // the run's last digit or separator is now the nearest neighbour
+        state_ = State::Between;
+    }
+
+    PriceScale& scale_;
+    State state_ = State::Between;
+    bool symbol_before_ = false;  // the nearest non-white-space character so far is a symbol
+    bool run_marked_ = false;     // the open run has a symbol before it
+    std::string run_;             // the open run's digits and separators
+};
+
+// ---------------------------------------------------------------------------------------------
+// Visible text
+
+// Decodes the character at `pos`, advancing `pos`; an ill-formed sequence gives one U+FFFD and
+// never consumes a byte that could start the next character.
+char32_t next_char(std::string_view text, std::size_t& pos) {
+    constexpr std::size_t kMaxCharBytes = 4;
+    const auto window = static_cast<std::int32_t>(std::min(kMaxCharBytes, text.size() - pos));
+    std::int32_t width = 0;
+    UChar32 c = 0;
+    U8_NEXT_OR_FFFD(reinterpret_cast<const std::uint8_t*>(text.data() + pos), width, window, c);
+    pos += static_cast<std::size_t>(width);
+    return static_cast<char32_t>(c);
 }
 
-// Scans the visible text for digit runs with a currency symbol as the nearest non-white-space
-// neighbour on either side. Each white-space stretch is looked across at most twice (once from
-// the run before it, once by the main walk), so the scan stays linear.
-void gather_amounts(std::span<const char32_t> text, PriceScale& scale) {
-    std::optional<char32_t> before;  // nearest non-white-space character before `pos`
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (!is_ascii_digit(text[pos])) {
-            if (!is_white_space(text[pos])) before = text[pos];
-            ++pos;
-            continue;
-        }
-        std::size_t end = pos + 1;
-        while (end < text.size() && is_amount_char(text[end])) ++end;
-        bool marked = before && is_currency_symbol(*before);
-        if (!marked) {
-            std::size_t after = end;
-            while (after < text.size() && is_white_space(text[after])) ++after;
-            marked = after < text.size() && is_currency_symbol(text[after]);
-        }
-        if (marked) {
-            const auto amount = whole_amount(text.subspan(pos, end - pos));
-            if (amount && passes_amount_filter(*amount)) record_amount(scale, *amount);
-        }
-        before = text[end - 1];
-        pos = end;
+// Index of the first byte at or after `pos` that is not inert when idle, or the text's size.
+// The bytes that are not inert are exactly '<', '$', the digits and every byte above 0x7F, so
+// sixteen bytes at a time are passed over while none of them is one of those.
+std::size_t skip_inert(std::string_view html, std::size_t pos) {
+#if defined(__SSE2__)
+    const auto repeated = [](char c) { return _mm_set1_epi8(c); };
+    for (; pos + 16 <= html.size(); pos += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(html.data() + pos));
+        const __m128i digit =
+            _mm_and_si128(_mm_cmpgt_epi8(bytes, repeated('0' - 1)), _mm_cmplt_epi8(bytes, repeated('9' + 1)));
+        const __m128i markup_or_dollar =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, repeated('<')), _mm_cmpeq_epi8(bytes, repeated('$')));
+        // The sign bits of `bytes` mark the bytes above 0x7F.
+        const int notable = _mm_movemask_epi8(_mm_or_si128(digit, markup_or_dollar)) | _mm_movemask_epi8(bytes);
+        if (notable != 0) return pos + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(notable)));
     }
+#endif
+    while (pos < html.size() && is_inert_when_idle(static_cast<unsigned char>(html[pos]))) ++pos;
+    return pos;
+}
+
+// Passes the tag or removed block that opens at `pos` (a '<'): a script or style block feeds
+// nothing, any other tag one space. Returns the index just past it, or npos when the tag never
+// closes and so swallows the rest of the text.
+std::size_t pass_markup(std::string_view html, std::size_t pos, AmountScanner& scanner) {
+    // Both removed blocks have names that start with 's', so most tags need no further test.
+    if (pos + 1 < html.size() && fold_ascii_lower(html[pos + 1]) == 's') {
+        for (const std::string_view tag : {"script", "style"}) {
+            if (const auto [matched, end] = skip_block(html, pos, tag); matched) return end;
+        }
+    }
+    scanner.feed(CharClass::Space, ' ');
+    const std::size_t close = html.find('>', pos);
+    return close == std::string_view::npos ? close : close + 1;
+}
+
+// Feeds the page's visible text to the scanner: script and style blocks are removed and every
+// other tag becomes one space. Character references stay as written.
+void scan_visible_text(std::string_view html, AmountScanner& scanner) {
+    std::size_t pos = 0;
+    while (pos < html.size()) {
+        if (scanner.idle()) {
+            pos = skip_inert(html, pos);
+            if (pos == html.size()) break;
+        }
+        const auto byte = static_cast<unsigned char>(html[pos]);
+        if (byte == '<') {
+            pos = pass_markup(html, pos, scanner);
+            if (pos == std::string_view::npos) break;
+        } else if (byte < 0x80) {
+            scanner.feed(classify_ascii(byte), static_cast<char>(byte));
+            ++pos;
+        } else {
+            scanner.feed(classify(next_char(html, pos)), '\0');
+        }
+    }
+    scanner.finish();
+}
+
+// Index of the first "</" + tag (ASCII case-insensitive) at or after `from`, or npos.
+std::size_t find_closing_tag(std::string_view html, std::size_t from, std::string_view tag) {
+    for (std::size_t q = html.find('<', from); q != std::string_view::npos; q = html.find('<', q + 1)) {
+        if (q + 2 + tag.size() > html.size()) return std::string_view::npos;
+        if (html[q + 1] == '/' && equals_ascii_folded(html.substr(q + 2, tag.size()), tag)) return q;
+    }
+    return std::string_view::npos;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -209,7 +300,7 @@ std::string_view code_in_window(std::string_view window) {
 
 std::string_view currency_from_keys(std::string_view html) {
     for (const auto key : kCurrencyKeys) {
-        const std::size_t at = html.find(key);
+        const std::size_t at = find_bytes(html, key);
         if (at == std::string_view::npos) continue;
         const auto code = code_in_window(html.substr(at + key.size(), kCurrencyWindow));
         if (!code.empty()) return code;
@@ -219,7 +310,7 @@ std::string_view currency_from_keys(std::string_view html) {
 
 std::string_view currency_from_symbols(std::string_view html) {
     for (const auto& [symbol, code] : kSymbolCurrencies) {
-        if (html.find(symbol) != std::string_view::npos) return code;
+        if (find_bytes(html, symbol) != std::string_view::npos) return code;
     }
     return {};
 }
@@ -364,7 +455,8 @@ std::pair<bool, std::size_t> skip_block(std::string_view html, std::size_t pos, 
 
 PriceScale PriceScale::from_html(std::string_view html) {
     PriceScale scale;
-    gather_amounts(visible_chars(html), scale);
+    AmountScanner scanner(scale);
+    scan_visible_text(html, scanner);
     scale.has_text_prices = !scale.seen.empty();
     scale.currency = page_currency(html);
     return scale;

@@ -1,5 +1,6 @@
 #include "extract/pipeline.hpp"
 
+#include "core/utf8.hpp"
 #include "graph_snapshot.hpp"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,30 @@ TEST(ExtractPage, SourcePriorityAndPriceEvidence) {
         EXPECT_EQ(extract.index(), first) << page;
         EXPECT_EQ(scale.seen, first < 5 ? AmountSet{19} : AmountSet{}) << page;  // evidence only with products
         EXPECT_EQ(scale.has_text_prices, first < 5) << page;
+    }
+}
+
+// The raw-text needles of the three text sources and of the page currency are found at any
+// offset, also in the page's last bytes, and never across a byte sequence that decoding replaced.
+TEST(ExtractPage, TextNeedlesAtAnyOffsetAndNotAcrossInvalidBytes) {
+    struct Case { std::string tail; std::size_t source; std::string_view currency; };
+    const std::vector<Case> cases = {
+        {R"("products":[{"handle":"m","price":"$12"}])", 0, ""}, {R"("productList":[1] "priceCurrency":"usd")", 0, "USD"},
+        {R"(<a ga-product='{"id":"g"}'>"currency_code":"jpy")", 1, "JPY"}, {"<b ga-product='7'>\u20AC", 1, "EUR"},
+        {R"(<script id="__NEXT_DATA__">{"p":[{"name":"N","price":1}]}</script>"currency":"gbp")", 2, "GBP"},
+        {R"("items":[1]"currency":"xx"NT$)", 0, "TWD"}, {R"("items":[1] "priceCurrency")", 0, ""},
+        // Invalid bytes inside a needle become U+FFFD and break it.
+        {"\"prod\xFFucts\":[1]", 5, ""}, {"<a ga-product=\xE2\x82'7'>", 5, ""}, {"\"goods\":[1]\"price\xC0" "Currency\":\"usd\"", 0, ""},
+        {"\"goods\":[1]\xE2\x82\xE2\x82\xAC", 0, "EUR"}, {"\"goods\":[1]\xE2\x82\xFF\xAC", 0, ""},
+    };
+    std::string buffer;
+    for (const std::size_t offset : {0, 1, 30, 31, 32, 33, 64, 100'000}) {
+        for (const Case& c : cases) {
+            const std::string bytes = std::string(offset, ' ') + c.tail;
+            const auto [extract, scale] = extract_page(decode_utf8_lossy(bytes, buffer));
+            EXPECT_EQ(extract.index(), c.source) << offset << ": " << c.tail;
+            EXPECT_EQ(scale.currency, c.currency) << offset << ": " << c.tail;
+        }
     }
 }
 

@@ -64,6 +64,36 @@ TEST(PriceEvidence, RecordsWholeAmountsBesideCurrencySymbols) {
     for (const auto& c : cases) expect_evidence(c);
 }
 
+// The visible text is read as one stream: a removed block joins what stands around it, and the
+// neighbour after a run may lie past white space, tags and other runs.
+TEST(PriceEvidence, RunsAndNeighboursAcrossTheStream) {
+    const std::vector<EvidenceCase> cases = {
+        {"$12<script>x</script>34", {1234}}, {"12<style>p{}</style>34 \u20AC", {1234}}, {"$1,2<script>x</script>99", {1299}},
+        {"25 <b>$</b>", {25}}, {"25 <br> \u00A0 \u20AC", {25}}, {"25<script>$</script>", {}}, {"25<script>$</script>$", {25}},
+        {"$25 30 $", {25, 30}}, {"25 30$", {30}}, {"$.25", {}}, {"$ .25", {}}, {"$,25 $", {25}}, {"$25.", {25}}, {"$25,", {25}},
+        {"\u20AC 25\u00A0\u00A0", {25}}, {"\u5186 12 \u5186", {12}}, {"x\u20AC\u3000 40", {40}}, {"\u20AC\uFFFD40", {}},
+        {"$40\xFF", {40}}, {"40\xE2\x82 \u20AC", {}}, {"40 \xE2\x82\xAC", {40}}, {"$10$20$30", {10, 20, 30}},
+        {"$10 $10 <p>10 $</p>", {10}, {10}}, {"50", {}}, {"$", {}}, {"$ ", {}}, {" 50 $", {50}},
+        {"$<s>25</s>", {25}}, {"<S $30>$25<Sty $40>", {25}}, {"$<span>25</span>", {25}}, {"$<Style>25", {}},
+    };
+    for (const auto& c : cases) expect_evidence(c);
+}
+
+// Plain text is passed over in blocks: whatever stands at any offset into a block still counts,
+// and a symbol still waits for its amount across any stretch of white space.
+TEST(PriceEvidence, MarksAtEveryOffsetOfPlainText) {
+    for (std::size_t offset = 0; offset < 40; ++offset) {
+        const std::string text(offset, 'x');
+        const std::string space(offset, ' ');
+        const std::vector<EvidenceCase> cases = {
+            {text + "$25", {25}}, {text + "25$", {25}}, {text + "\u20AC" + space + "30", {30}}, {text + "<b>$</b>" + space + "40", {40}},
+            {"$" + text + "50", offset == 0 ? std::set<std::uint64_t>{50} : std::set<std::uint64_t>{}},
+            {text + "60" + space + "\u00A5" + text, {60}}, {text + "70 " + text + "\u00A5", offset == 0 ? std::set<std::uint64_t>{70} : std::set<std::uint64_t>{}},
+        };
+        for (const auto& c : cases) expect_evidence(c);
+    }
+}
+
 TEST(PriceEvidence, OnlyTheFixedSymbolsMarkAmounts) {
     for (const std::string symbol : {"$", "\u00A2", "\u00A3", "\u00A4", "\u00A5", "\u20A0", "\u20A9", "\u20AA", "\u20AB", "\u20AC",
                                      "\u20B9", "\u20BD", "\u20BF", "\u5143", "\u5186", "\u5706", "\u5713", "\uC6D0", "\uFDFC"}) {
