@@ -99,6 +99,16 @@ TEST(DomDocument, NulCharactersFollowTheHtmlRules) {
     EXPECT_EQ(document.select(Selector::Name).at(0).attr("content"), "x" + kReplacement + kReplacement + "y");
 }
 
+// Bytes that are not UTF-8 (which the pipeline's lossy decoding never hands over) leave the DOM repaired, one U+FFFD
+// per maximal invalid sequence, from text, raw text, attribute values and the walk alike.
+TEST(DomDocument, TextLeavesAsValidUtf8) {
+    const Document document{"<i itemprop=name content=\"a\xC3\">b\xFF\xFE<style>\xE2\x82</style>\xF0\x9F\x98\x80</i>"};
+    const Element name = document.select(Selector::Name).at(0);
+    EXPECT_EQ(name.attr("content"), "a" + kReplacement);
+    EXPECT_EQ(name.text(), "b" + kReplacement + kReplacement + kReplacement + "\xF0\x9F\x98\x80");
+    EXPECT_EQ(all_text("b\xFF<p>\xC0\xAF"), "b" + kReplacement + kReplacement + kReplacement);
+}
+
 // Raw-text elements keep character references as written, also after an end tag that does not close them; RCDATA
 // elements and foreign elements named like raw-text ones decode them.
 TEST(DomDocument, RawTextStaysAsWrittenAfterStrayEndTags) {
