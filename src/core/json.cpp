@@ -331,8 +331,12 @@ private:
     }
 
     // Whether an out-of-range number token is too small (rounds to zero) rather than too large:
-    // its decimal exponent, counted from the first non-zero digit, is negative.
+    // its decimal exponent, counted from the first non-zero digit, is not positive.
     static bool underflows(std::string_view token) {
+        // Both terms stay far from the long long limits, so their sum cannot overflow: the digits
+        // shift by at most the token's length, and a written exponent beyond kExponentLimit only
+        // matters by its sign, since no token is long enough to shift it back across zero.
+        constexpr long long kExponentLimit = 1LL << 61;
         long long point_shift = 0;  // position of the decimal point relative to the first digit
         bool seen_nonzero = false, after_point = false;
         std::size_t i = token.front() == '-' ? 1 : 0;
@@ -349,13 +353,12 @@ private:
         if (!seen_nonzero) return true;
         long long exponent = 0;
         if (i < token.size()) {
-            std::string_view rest = token.substr(i + 1);
-            const bool negative = !rest.empty() && rest.front() == '-';
-            if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) rest.remove_prefix(1);
-            // Exponents beyond the long long range only matter by their sign.
-            const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), exponent);
+            std::string_view digits = token.substr(i + 1);
+            const bool negative = digits.front() == '-';
+            if (digits.front() == '-' || digits.front() == '+') digits.remove_prefix(1);
+            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
             (void)end;
-            if (error != std::errc()) exponent = std::numeric_limits<long long>::max() / 2;
+            if (error != std::errc() || exponent > kExponentLimit) exponent = kExponentLimit;
             if (negative) exponent = -exponent;
         }
         return exponent + point_shift <= 0;

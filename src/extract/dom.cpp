@@ -1,8 +1,8 @@
 #include "extract/dom.hpp"
 
-#include <myhtml/myhtml.h>
+#include "core/utf8.hpp"
 
-#include <new>
+#include <myhtml/myhtml.h>
 
 namespace kuv::extract::dom {
 namespace {
@@ -11,50 +11,15 @@ using Node = myhtml_tree_node_t;
 
 Node* as_node(void* handle) { return static_cast<Node*>(handle); }
 
-struct TreeDeleter {
-    void operator()(myhtml_tree_t* tree) const { myhtml_tree_destroy(tree); }
-};
-struct ParserDeleter {
-    void operator()(myhtml_t* parser) const { myhtml_destroy(parser); }
-};
-using TreePtr = std::unique_ptr<myhtml_tree_t, TreeDeleter>;
-using ParserPtr = std::unique_ptr<myhtml_t, ParserDeleter>;
+// Text leaves the DOM layer only through here: `raw` itself, or its lossy repair in `buffer`.
+// The library's strings should always be UTF-8 for UTF-8 input; should one not be, no page may
+// carry its bytes into a graph whose string pool would refuse them.
+std::string_view checked_utf8(std::string_view raw, std::string& buffer) { return decode_utf8_lossy(raw, buffer); }
 
-ParserPtr make_parser() {
-    ParserPtr parser{myhtml_create()};
-    // Single mode: the parser never starts helper threads.
-    if (!parser || myhtml_init(parser.get(), MyHTML_OPTIONS_PARSE_MODE_SINGLE, 1, 0) != MyHTML_STATUS_OK) {
-        throw std::bad_alloc();
-    }
-    return parser;
-}
-
-TreePtr make_tree(myhtml_t* parser) {
-    TreePtr tree{myhtml_tree_create()};
-    if (!tree || myhtml_tree_init(tree.get(), parser) != MyHTML_STATUS_OK) throw std::bad_alloc();
-    return tree;
-}
-
-// One parser and one reusable tree per thread.
-struct ThreadParser {
-    ParserPtr parser = make_parser();
-    TreePtr tree = make_tree(parser.get());
-    bool tree_in_use = false;
-};
-
-ThreadParser& thread_parser() {
-    thread_local ThreadParser instance;
-    return instance;
-}
-
-void parse_into(myhtml_tree_t* tree, std::string_view html) {
-    constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (html.starts_with(kBom)) html.remove_prefix(kBom.size());
-    // Scripting enabled, so <noscript> content stays raw text. Cleaning resets the flags.
-    tree->flags = static_cast<myhtml_tree_flags>(tree->flags | MyHTML_TREE_FLAGS_SCRIPT);
-    // A failed parse (out of memory) leaves a partial or empty tree: that page simply has fewer
-    // elements.
-    myhtml_parse(tree, MyENCODING_UTF_8, html.data(), html.size());
+std::string_view raw_text(Node* node) {
+    std::size_t length = 0;
+    const char* text = myhtml_node_text(node, &length);
+    return text == nullptr ? std::string_view{} : std::string_view{text, length};
 }
 
 bool is_element(Node* node) { return myhtml_node_tag_id(node) >= MyHTML_TAG_A; }
@@ -94,8 +59,24 @@ struct AttrTest {
     std::string_view value;
 };
 
+// The raw value of the first attribute of that name (duplicates: the first wins).
+std::optional<std::string_view> raw_attr(Node* node, std::string_view name) {
+    // Walk the list ourselves: with duplicate attributes the first one wins.
+    for (auto* attribute = myhtml_node_attribute_first(node); attribute != nullptr;
+         attribute = myhtml_attribute_next(attribute)) {
+        std::size_t key_length = 0;
+        const char* key = myhtml_attribute_key(attribute, &key_length);
+        if (key == nullptr || std::string_view{key, key_length} != name) continue;
+        std::size_t value_length = 0;
+        const char* value = myhtml_attribute_value(attribute, &value_length);
+        return value == nullptr ? std::string_view{} : std::string_view{value, value_length};
+    }
+    return std::nullopt;
+}
+
+// Selector values are ASCII, so matching reads attribute values as stored.
 bool attr_matches(const Element& element, const AttrTest& test) {
-    const auto value = element.attr(test.name);
+    const auto value = raw_attr(as_node(element.handle()), test.name);
     if (!value) return false;
     switch (test.op) {
         case AttrTest::Op::Present:
@@ -123,27 +104,20 @@ std::vector<Element> select_below(Node* root, Selector selector) {
 
 }  // namespace
 
-std::optional<std::string_view> Element::attr(std::string_view name) const {
-    // Walk the list ourselves: with duplicate attributes the first one wins.
-    for (auto* attribute = myhtml_node_attribute_first(as_node(node_)); attribute != nullptr;
-         attribute = myhtml_attribute_next(attribute)) {
-        std::size_t key_length = 0;
-        const char* key = myhtml_attribute_key(attribute, &key_length);
-        if (key == nullptr || std::string_view{key, key_length} != name) continue;
-        std::size_t value_length = 0;
-        const char* value = myhtml_attribute_value(attribute, &value_length);
-        return value == nullptr ? std::string_view{} : std::string_view{value, value_length};
-    }
-    return std::nullopt;
+std::optional<std::string> Element::attr(std::string_view name) const {
+    const auto value = raw_attr(as_node(node_), name);
+    if (!value) return std::nullopt;
+    std::string buffer;
+    return std::string{checked_utf8(*value, buffer)};
 }
 
 std::string Element::text() const {
     std::string text;
     for_each_descendant(as_node(node_), [&](Node* node) {
-        if (myhtml_node_tag_id(node) != MyHTML_TAG__TEXT) return;
-        std::size_t length = 0;
-        if (const char* chunk = myhtml_node_text(node, &length)) text.append(chunk, length);
+        if (myhtml_node_tag_id(node) == MyHTML_TAG__TEXT) text += raw_text(node);
     });
+    std::string buffer;
+    if (checked_utf8(text, buffer).data() != text.data()) text = std::move(buffer);
     return text;
 }
 
@@ -171,38 +145,35 @@ bool Element::matches(Selector selector) const {
     return false;
 }
 
-struct Document::PrivateTree {
-    ParserPtr parser = make_parser();
-    TreePtr tree = make_tree(parser.get());
-};
-
-Document::Document(std::string_view html) {
-    ThreadParser& shared = thread_parser();
-    myhtml_tree_t* tree = nullptr;
-    if (shared.tree_in_use) {
-        private_ = std::make_unique<PrivateTree>();
-        tree = private_->tree.get();
-    } else {
-        shared.tree_in_use = true;
-        tree = shared.tree.get();
-    }
-    tree_ = tree;
-    parse_into(tree, html);
-}
-
-Document::~Document() {
-    if (private_) return;  // destroyed with its parser
-    ThreadParser& shared = thread_parser();
-    myhtml_tree_clean(shared.tree.get());
-    shared.tree_in_use = false;
-}
-
 std::vector<Element> Document::select(Selector selector) const {
-    return select_below(myhtml_tree_get_document(static_cast<myhtml_tree_t*>(tree_)), selector);
+    return select_below(myhtml_tree_get_document(tree_.get()), selector);
 }
 
-std::vector<Element> Document::select_within(Element scope, Selector selector) const {
-    return select_below(as_node(scope.handle()), selector);
+void Document::walk(TreeVisitor& visitor) const {
+    Node* const root = myhtml_tree_get_document(tree_.get());
+    Node* node = root == nullptr ? nullptr : myhtml_node_child(root);
+    std::string buffer;
+    while (node != nullptr) {
+        if (is_element(node)) {
+            visitor.open(Element{node});
+        } else if (myhtml_node_tag_id(node) == MyHTML_TAG__TEXT) {
+            visitor.text(checked_utf8(raw_text(node), buffer));
+        }
+        if (Node* child = myhtml_node_child(node)) {
+            node = child;
+            continue;
+        }
+        // Leave `node` and every ancestor whose last descendant it is, closing elements.
+        while (node != nullptr) {
+            if (is_element(node)) visitor.close(Element{node});
+            if (Node* sibling = myhtml_node_next(node)) {
+                node = sibling;
+                break;
+            }
+            node = myhtml_node_parent(node);
+            if (node == root) node = nullptr;
+        }
+    }
 }
 
 }  // namespace kuv::extract::dom

@@ -1,7 +1,8 @@
 #pragma once
 // The HTML5 DOM seen by the microdata and JSON-LD sources. This is the only interface to the
-// HTML parser; nothing else includes its headers.
-#include <memory>
+// HTML parser; nothing else includes its headers. All text leaving it is valid UTF-8.
+#include "extract/dom_parser.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,8 +28,9 @@ enum class Selector {
 class Element {
 public:
     explicit Element(void* node) : node_(node) {}
-    // The first attribute of that name (duplicates: the first wins); nullopt when absent.
-    std::optional<std::string_view> attr(std::string_view name) const;
+    // The value of the first attribute of that name (duplicates: the first wins); nullopt when
+    // absent.
+    std::optional<std::string> attr(std::string_view name) const;
     // All descendant text nodes in tree order, concatenated (script/style text included,
     // comments excluded).
     std::string text() const;
@@ -39,24 +41,29 @@ private:
     void* node_;
 };
 
-// One parsed page. Uses the calling thread's parser and tree (created once per thread, cleaned
-// for reuse); a second Document alive on the same thread parses into a tree of its own.
+// Receives a document's elements and text nodes in tree order (template contents included).
+class TreeVisitor {
+public:
+    virtual ~TreeVisitor() = default;
+    virtual void open(Element element) = 0;   // before the element's descendants
+    virtual void close(Element element) = 0;  // after them
+    // A text node; the view lasts until the call returns.
+    virtual void text(std::string_view text) = 0;
+};
+
+// One parsed page. Uses the calling thread's parser and tree (see ParsedTree); a second
+// Document alive on the same thread parses into a tree of its own.
 class Document {
 public:
-    explicit Document(std::string_view html);  // a leading U+FEFF is dropped
-    ~Document();
-    Document(const Document&) = delete;
-    Document& operator=(const Document&) = delete;
+    explicit Document(std::string_view html) : tree_(html) {}  // a leading U+FEFF is dropped
 
     // Matching elements in document order (template contents included), found iteratively.
     std::vector<Element> select(Selector selector) const;
-    // Matching descendants of `scope` (not scope itself) in document order.
-    std::vector<Element> select_within(Element scope, Selector selector) const;
+    // Visits every node below the document, iteratively: a page's depth never deepens the stack.
+    void walk(TreeVisitor& visitor) const;
 
 private:
-    struct PrivateTree;                    // a tree of its own, when the thread's tree is taken
-    std::unique_ptr<PrivateTree> private_;
-    void* tree_ = nullptr;                 // the tree this document was parsed into
+    ParsedTree tree_;
 };
 
 }  // namespace kuv::extract::dom

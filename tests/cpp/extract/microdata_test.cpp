@@ -72,6 +72,27 @@ TEST(ExtractFromDom, DeeplyNestedBlankCandidatesStayFast) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+// Every scope and field lookup searches one index of the page, so nesting costs no more than a flat page: scopes
+// that each name themselves before their inner scopes, and name elements that wrap the inner scopes and share the
+// one text at the bottom.
+TEST(ExtractFromDom, DeeplyNestedScopesStayFast) {
+    constexpr int kDepth = 50'000;
+    const std::string scope_open = R"(<span itemscope itemtype="https://schema.org/Product">)";
+    std::string named, wrapping;
+    std::vector<MicrodataProduct> expected_named, expected_wrapping;
+    for (int i = 0; i < kDepth; ++i) {
+        named += scope_open + R"(<span itemprop="name">N)" + std::to_string(i) + "</span>";
+        wrapping += scope_open + R"(<span itemprop="name">)";
+        expected_named.push_back({.name = "N" + std::to_string(i)});
+        expected_wrapping.push_back({.name = "x"});
+    }
+    wrapping += "x";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(extract_from_dom(dom::Document{named}), expected_named);
+    EXPECT_EQ(extract_from_dom(dom::Document{wrapping}), expected_wrapping);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
 TEST(Absolutize, AppliesTheFirstRuleThatFits) {
     struct Case { std::string url; std::optional<std::string> base; std::string expected; };
     const std::vector<Case> cases = {
