@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ ninja-build pkg-config libmodest-dev libre2-dev libicu-dev nlohmann-json3-dev libgtest-dev)
+packages=(g++ ninja-build pkg-config libmodest-dev libre2-dev libicu-dev nlohmann-json3-dev libgtest-dev libsimdjson-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

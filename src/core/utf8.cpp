@@ -1,6 +1,10 @@
 #include "core/utf8.hpp"
 
+#include <simdjson.h>
+
 namespace kuv {
+
+bool is_utf8(std::string_view bytes) { return simdjson::validate_utf8(bytes.data(), bytes.size()); }
 
 Utf8Step utf8_step(std::string_view bytes, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(bytes[pos]);
