@@ -23,8 +23,9 @@ constexpr std::ptrdiff_t kAlwaysFiniteDigits = 308;
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// Compact texts have no white space: the first test settles most calls.
 const char* skip_space(const char* p, const char* end) {
-    while (p != end && is_space(*p)) ++p;
+    while (p != end && static_cast<unsigned char>(*p) <= ' ' && is_space(*p)) ++p;
     return p;
 }
 
@@ -163,6 +164,10 @@ private:
 
 }  // namespace
 
+PropsScanner::PropsScanner(std::vector<std::string> names) : names_(std::move(names)) {
+    for (const std::string& name : names_) name_lengths_ |= std::uint64_t(1) << std::min<std::size_t>(name.size(), 63);
+}
+
 int PropsScanner::index_of(std::string_view name) const {
     for (std::size_t i = 0; i < names_.size(); ++i) {
         if (names_[i] == name) return int(i);
@@ -202,8 +207,14 @@ member_name: {
     p = string_end(p + 1, text, escaped);
     if (p == nullptr) return false;
     if (nesting.depth() == 1) {
-        picked = escaped ? index_of_escaped(std::string_view(start, std::size_t(p - start)))
-                         : index_of(std::string_view(start + 1, std::size_t(p - start - 2)));
+        const std::size_t length = std::size_t(p - start - 2);
+        if (escaped) {
+            picked = index_of_escaped(std::string_view(start, length + 2));
+        } else {
+            // Most member names are ruled out by their length alone.
+            const bool length_named = (name_lengths_ >> std::min<std::size_t>(length, 63) & 1) != 0;
+            picked = length_named ? index_of(std::string_view(start + 1, length)) : -1;
+        }
     }
     p = skip_space(p, text.end);
     if (p == text.end || *p != ':') return false;

@@ -24,7 +24,7 @@ struct MemberToken {
 
 class PropsScanner {
 public:
-    explicit PropsScanner(std::vector<std::string> names) : names_(std::move(names)) {}
+    explicit PropsScanner(std::vector<std::string> names);
 
     const std::vector<std::string>& names() const { return names_; }
 
@@ -38,6 +38,7 @@ private:
     int index_of_escaped(std::string_view token) const;
 
     std::vector<std::string> names_;
+    std::uint64_t name_lengths_ = 0;  // bit n: some name has n bytes (bit 63: 63 or more)
 };
 
 }  // namespace kuv::cypher

@@ -67,21 +67,27 @@ std::vector<std::string> texts_to_compare() {
         texts.push_back("{\"b\":1, \"a\" :\t" + value + " ,\"c\":[" + value + "]}");
         texts.push_back("{\"a\":" + value + ",\"a\":2}");
     }
-    // Every single-byte deletion, replacement and truncation of a document with everything in it.
-    const std::string rich =
-        R"({"a":1,"b":[true,false,null,{"c":"\u00e9\ud83d\ude00"}],"c":-0.5e3,"d":"x\"y","\u0061":{"e":[]}, "f":"é"})";
+    // Every single-byte deletion, replacement and truncation of documents with everything in them,
+    // with and without escapes, and with strings running across 64-byte blocks.
+    const std::string documents[] = {
+        R"({"a":1,"b":[true,false,null,{"c":"\u00e9\ud83d\ude00"}],"c":-0.5e3,"d":"x\"y","\u0061":{"e":[]}, "f":"é"})",
+        R"({"a":"a string that runs past the first block of sixty-four bytes","b":[true,{"c":"é€😀"}],)"
+        R"("c" : -0.5e3 ,"d":[[],{}],"e":null,"f":"and another one long enough to cross a block edge"})",
+    };
     const std::string replacements = std::string("\"\\{}[],:0-e. \x01\xFFut", 20);
-    for (std::size_t i = 0; i < rich.size(); ++i) {
-        texts.push_back(rich.substr(0, i));
-        texts.push_back(rich.substr(0, i) + rich.substr(i + 1));
-        for (char c : replacements) texts.push_back(rich.substr(0, i) + c + rich.substr(i + 1));
+    for (const std::string& document : documents) {
+        for (std::size_t i = 0; i < document.size(); ++i) {
+            texts.push_back(document.substr(0, i));
+            texts.push_back(document.substr(0, i) + document.substr(i + 1));
+            for (char c : replacements) texts.push_back(document.substr(0, i) + c + document.substr(i + 1));
+        }
     }
     return texts;
 }
 
 TEST(PropsScan, AcceptsExactlyWhatTheJsonParserAcceptsAndFindsItsMembers) {
     const std::vector<std::string> names = {"a", "b", "c", "d", "e", "f", "missing"};
-    const PropsScanner scanner(names);
+    PropsScanner scanner(names);
     std::vector<MemberToken> found(names.size());
     for (const std::string& text : texts_to_compare()) {
         const std::optional<Json> parsed = parse_json(text);
