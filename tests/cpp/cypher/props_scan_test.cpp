@@ -74,7 +74,7 @@ std::vector<std::string> texts_to_compare() {
         R"({"a":"a string that runs past the first block of sixty-four bytes","b":[true,{"c":"é€😀"}],)"
         R"("c" : -0.5e3 ,"d":[[],{}],"e":null,"f":"and another one long enough to cross a block edge"})",
     };
-    const std::string replacements = std::string("\"\\{}[],:0-e. \x01\xFFut", 20);
+    const std::string replacements = "\"\\{}[],:0-e. \x01\xFF" "ut";
     for (const std::string& document : documents) {
         for (std::size_t i = 0; i < document.size(); ++i) {
             texts.push_back(document.substr(0, i));
