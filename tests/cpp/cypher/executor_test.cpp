@@ -2,6 +2,7 @@
 
 #include "core/builder.hpp"
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "cypher/parser.hpp"
 
 #include <gtest/gtest.h>
@@ -321,6 +322,30 @@ TEST(ExecutorTest, StringOperatorsOnALongTextReadThroughManyBindings) {
         {count("h.s CONTAINS 'ende' AND h.name CONTAINS 'HUB' AND a.t = 3"), {"[Int(50)]"}},
         {count("h.s =~ 'ENDE İSTANBUL'"), all},
     });
+}
+
+// Asks to stop at its first question.
+struct StopAtOnce : InterruptProbe {
+    bool stop_requested() override { return true; }
+};
+
+TEST(ExecutorTest, AStopRequestEndsEveryKindOfQueryAndLeavesNothingBehind) {
+    const std::size_t fan = 40;
+    const TestGraph graph(fan_in(fan, "{}"), edges_into_hub(fan));
+    const std::string match = "MATCH (a:Product)-->(h)<--(c:Product) ";
+    const std::string queries[] = {
+        match + "RETURN a.name LIMIT 5", match + "RETURN a.name ORDER BY c.k DESC", match + "RETURN c.t, count(*)",
+        match + "WHERE a.k > 3 RETURN DISTINCT a.k ORDER BY a.k SKIP 1 LIMIT 2", "MATCH (n:Variant) RETURN n",
+    };
+    for (const std::string& query : queries) {
+        const Rows expected = graph.rows(query);
+        StopAtOnce probe;
+        {
+            const InterruptScope scope(probe);
+            EXPECT_THROW(graph.run(query), Interrupted) << query;
+        }
+        EXPECT_EQ(graph.rows(query), expected) << query;
+    }
 }
 
 }  // namespace
