@@ -324,6 +324,27 @@ TEST(ExecutorTest, StringOperatorsOnALongTextReadThroughManyBindings) {
     });
 }
 
+TEST(ExecutorTest, GroupsAreToldApartAndOrderedByTheirDebugTexts) {
+    const TestGraph graph(products({
+        R"({"v":1,"w":"b"})", R"({"v":1.0,"w":"b"})", R"({"v":-0.0,"w":"a"})", R"({"v":0,"w":"a"})", R"({"v":0.0})",
+        R"({"v":"a\"b","w":"a"})", R"({"v":"a\\b","w":"a"})", R"({"v":"a\u0001","w":"a"})", R"({"v":"a","w":"a"})",
+        R"({"v":true,"w":"a"})", R"({"v":"ab","w":"b"})", R"({"w":"b"})", R"({"v":1,"w":"a"})", R"({"v":1,"w":"b"})",
+    }));
+    graph.expect({
+        {"MATCH (p:Product) RETURN p.v, count(*)",
+         {"[Bool(true), Int(1)]", "[Float(-0.0), Int(1)]", "[Float(0.0), Int(1)]", "[Float(1.0), Int(1)]", "[Int(0), Int(1)]",
+          "[Int(1), Int(3)]", "[Null, Int(1)]", R"([Str("a"), Int(1)])", R"([Str("a\"b"), Int(1)])", R"([Str("a\\b"), Int(1)])",
+          R"([Str("a\u{1}"), Int(1)])", R"([Str("ab"), Int(1)])"}},
+        // With two plain items the first decides, then the second; 0x01 ends each text.
+        {"MATCH (p:Product) WHERE p.v = 1 OR p.v IS NULL RETURN p.w, p.v, count(*)",
+         {R"([Str("a"), Int(1), Int(1)])", R"([Str("b"), Float(1.0), Int(1)])", R"([Str("b"), Int(1), Int(2)])",
+          R"([Str("b"), Null, Int(1)])"}},
+        {"MATCH (p:Product)-->(h) RETURN h, count(*)", {}},
+        {"MATCH (p:Product) WHERE p.v IS NULL RETURN p, count(*)",
+         {R"([NodeRef { idx: 11, kind: "Product", name: "p11" }, Int(1)])"}},
+    });
+}
+
 // Asks to stop at its first question.
 struct StopAtOnce : InterruptProbe {
     bool stop_requested() override { return true; }

@@ -46,6 +46,21 @@ TEST(PropsScan, EveryQueryKeyIsTakenFromOneScan) {
     EXPECT_EQ(rows_over(props, "MATCH (p:Product) RETURN count(*)"), (std::vector<std::string>{"[Int(3)]"}));
 }
 
+TEST(PropsScan, EscapedNamesAndValuesReadDecodedAndNumbersKeepTheirKinds) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"\u0061":"\u0037","b":"x\"y"})", R"([Int(7), Str("x\"y")])"},
+        {R"({"a":"\u00e9\ud83d\ude00","b":"\u0031\u0032.5"})", "[Str(\"\u00e9\U0001F600\"), Float(12.5)]"},
+        {R"({"a":-0,"b":-12})", "[Float(-0.0), Int(-12)]"},
+        {R"({"a":123456789012345678,"b":1234567890123456789})", "[Int(123456789012345678), Int(1234567890123456789)]"},
+        {R"({"a":18446744073709551615,"b":-9223372036854775808})", "[Float(1.8446744073709552e19), Int(-9223372036854775808)]"},
+        {R"({"a":1E2,"b":1e-400})", "[Float(100.0), Float(0.0)]"},
+        {R"({"a":"007","b":"-0"})", R"([Str("007"), Int(0)])"},
+    };
+    for (const auto& [props, row] : cases) {
+        EXPECT_EQ(rows_over({props}, "MATCH (p:Product) RETURN p.a, p.b"), std::vector{row}) << props;
+    }
+}
+
 // Values and whole texts around the edges of the grammar.
 const std::vector<std::string> kValues = {
     "null", "true", "false", "0", "-0", "-1", "7", "12.5", "1E+2", "25e-1", "1e-400", "-1e-400", "4.9e-324", "1e308",
