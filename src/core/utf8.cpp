@@ -4,7 +4,16 @@
 
 namespace kuv {
 
-bool is_utf8(std::string_view bytes) { return simdjson::validate_utf8(bytes.data(), bytes.size()); }
+bool is_utf8(std::string_view bytes) {
+    // Short texts, mostly names, are usually ASCII: a test of their high bits settles them without
+    // the validator's call through its dispatch.
+    if (bytes.size() <= 32) {
+        unsigned char high = 0;
+        for (const char c : bytes) high |= static_cast<unsigned char>(c);
+        if (high < 0x80) return true;
+    }
+    return simdjson::validate_utf8(bytes.data(), bytes.size());
+}
 
 Utf8Step utf8_step(std::string_view bytes, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(bytes[pos]);

@@ -3,6 +3,7 @@
 // items, which tell groups apart exactly as their debug texts would; the debug-text key that
 // orders the groups is written once per group, when the rows are emitted.
 #include "cypher/columns.hpp"
+#include "cypher/id_table.hpp"
 #include "cypher/matcher.hpp"
 #include "cypher/node_slots.hpp"
 #include "cypher/property_reader.hpp"
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace kuv::cypher {
@@ -54,11 +54,12 @@ private:
     PropertyReader& reader_;
     std::vector<Plain> plain_;
     std::vector<const Column*> aggregates_;
-    std::unordered_map<std::string, std::uint32_t> value_ids_;  // typed value -> id
-    std::vector<Value> values_;                                 // by id
-    std::vector<std::uint32_t> group_of_value_;                 // one plain item: value id -> group + 1
-    std::unordered_map<std::string, std::uint32_t> group_ids_;  // several: their value ids -> group
-    std::vector<std::uint32_t> group_values_;                   // plain_.size() value ids per group
+    IdTable value_ids_;                          // over values_, by typed equality
+    std::vector<Value> values_;                  // by id
+    std::vector<std::uint32_t> group_of_value_;  // one plain item: value id -> group + 1
+    IdTable group_ids_;                          // several: over their value ids in group_values_
+    std::vector<std::uint32_t> ids_;             // scratch: the value ids of one binding
+    std::vector<std::uint32_t> group_values_;    // plain_.size() value ids per group
     std::vector<Aggregate> group_aggregates_;                   // aggregates_.size() per group
     std::uint32_t group_count_ = 0;
 };

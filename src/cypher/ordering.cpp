@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace kuv::cypher {
 namespace {
+
+constexpr std::size_t kMergesPerInterruptCheck = 256;
 
 // Stable bottom-up merge sort that only ever asks whether a later element sorts strictly
 // before an earlier one, so an inconsistent comparison still ends with every element present.
@@ -23,7 +26,7 @@ void merge_sort(std::vector<std::uint32_t>& items, Less less) {
             std::size_t right = mid;
             std::size_t out = low;
             while (left < mid && right < high) {
-                check_interrupt();
+                if (out % kMergesPerInterruptCheck == 0) check_interrupt();
                 merged[out++] = less(items[right], items[left]) ? items[right++] : items[left++];
             }
             while (left < mid) merged[out++] = items[left++];
@@ -58,11 +61,26 @@ std::vector<SortItem> resolve_sort_items(const Query& query, const PropertyReade
 SortedBindings::SortedBindings(std::vector<SortItem> items, std::size_t width, std::optional<std::size_t> needed)
     : items_(std::move(items)), width_(width), needed_(needed) {}
 
+SortedBindings::SortKey SortedBindings::sort_key(const Scalar& value) {
+    SortKey key{value};
+    if (value.kind == Scalar::Kind::Str) std::memcpy(key.head.data(), value.text.data(), std::min(value.text.size(), key.head.size()));
+    return key;
+}
+
+// compare_order_value, with two strings first told apart by their heads where they differ there.
+int SortedBindings::compare(const SortKey& a, const SortKey& b) {
+    if (a.value.kind == Scalar::Kind::Str && b.value.kind == Scalar::Kind::Str) {
+        const int heads = std::memcmp(a.head.data(), b.head.data(), a.head.size());
+        if (heads != 0) return heads < 0 ? -1 : 1;
+    }
+    return compare_order_value(a.value, b.value);
+}
+
 bool SortedBindings::less(std::uint32_t a, std::uint32_t b) const {
-    const Scalar* a_keys = keys_.data() + std::size_t(a) * items_.size();
-    const Scalar* b_keys = keys_.data() + std::size_t(b) * items_.size();
+    const SortKey* a_keys = keys_.data() + std::size_t(a) * items_.size();
+    const SortKey* b_keys = keys_.data() + std::size_t(b) * items_.size();
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        const int c = compare_order_value(a_keys[i], b_keys[i]);
+        const int c = compare(a_keys[i], b_keys[i]);
         if (c != 0) return items_[i].desc ? c > 0 : c < 0;
     }
     return false;
@@ -75,7 +93,7 @@ void SortedBindings::sort(std::vector<std::uint32_t>& slots) const {
 void SortedBindings::add(PropertyReader& reader, Binding binding) {
     if (needed_ == std::size_t(0)) return;
     const auto slot = static_cast<std::uint32_t>(pending_.size() + order_.size());
-    for (const SortItem& item : items_) keys_.push_back(reader.project(binding[item.position], item.key));
+    for (const SortItem& item : items_) keys_.push_back(sort_key(reader.project(binding[item.position], item.key)));
     // A binding that does not sort strictly before the last kept one can never be returned.
     if (needed_ && order_.size() == *needed_ && !less(slot, order_.back())) {
         keys_.resize(keys_.size() - items_.size());
@@ -100,7 +118,7 @@ void SortedBindings::flush() {
         merged.push_back(take_pending ? *next++ : *kept++);
     }
     pending_.clear();
-    std::vector<Scalar> keys;
+    std::vector<SortKey> keys;
     std::vector<std::uint32_t> bindings;
     keys.reserve(merged.size() * items_.size());
     bindings.reserve(merged.size() * width_);

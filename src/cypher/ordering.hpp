@@ -6,6 +6,7 @@
 #include "cypher/property_reader.hpp"
 #include "cypher/scalar.hpp"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -38,6 +39,15 @@ public:
     Binding binding(std::size_t i) const { return Binding(bindings_).subspan(std::size_t(order_[i]) * width_, width_); }
 
 private:
+    // A sort key with a string's first bytes kept beside it, so that most comparisons of strings
+    // are settled without reaching into the graph file at a random place.
+    struct SortKey {
+        Scalar value;
+        std::array<unsigned char, 16> head{};  // a string's first bytes, zero padded
+    };
+
+    static SortKey sort_key(const Scalar& value);
+    static int compare(const SortKey& a, const SortKey& b);
     bool less(std::uint32_t a, std::uint32_t b) const;
     void sort(std::vector<std::uint32_t>& slots) const;
     void flush();
@@ -45,7 +55,7 @@ private:
     std::vector<SortItem> items_;
     std::size_t width_;
     std::optional<std::size_t> needed_;
-    std::vector<Scalar> keys_;               // items_.size() per stored binding
+    std::vector<SortKey> keys_;              // items_.size() per stored binding
     std::vector<std::uint32_t> bindings_;    // width_ per stored binding
     std::vector<std::uint32_t> order_;       // stored bindings in sorted order
     std::vector<std::uint32_t> pending_;     // stored bindings not yet sorted, in arrival order

@@ -144,8 +144,13 @@ Scalar PropertyReader::decode(const MemberToken& token, const std::string& key) 
 }
 
 std::string_view PropertyReader::lowered(std::uint32_t node, PropKey key, std::string_view text) {
+    if (text.size() < kKeptLoweredSize) {
+        lowered_scratch_.clear();
+        append_lower_case(lowered_scratch_, text);
+        return lowered_scratch_;
+    }
     auto [entry, inserted] = lowered_.try_emplace((std::uint64_t(node) << 32) | key.index);
-    if (inserted) entry->second = lower_case(text);
+    if (inserted) append_lower_case(entry->second, text);
     return entry->second;
 }
 
@@ -162,16 +167,16 @@ Value PropertyReader::to_value(const Scalar& scalar) {
 }
 
 // ICU takes 32-bit lengths, so text beyond that is mapped in pieces cut before a UTF-8 lead byte.
-std::string lower_case(std::string_view text) {
+void append_lower_case(std::string& out, std::string_view text) {
     if (is_ascii(text)) {
-        std::string out(text);
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        const std::size_t start = out.size();
+        out += text;
+        for (std::size_t i = start; i < out.size(); ++i) {
+            if (out[i] >= 'A' && out[i] <= 'Z') out[i] = char(out[i] - 'A' + 'a');
         }
-        return out;
+        return;
     }
     constexpr std::size_t kMaxPiece = std::numeric_limits<std::int32_t>::max();
-    std::string out;
     while (!text.empty()) {
         std::size_t piece = std::min(text.size(), kMaxPiece);
         while (piece < text.size() && piece > 1 && U8_IS_TRAIL(static_cast<std::uint8_t>(text[piece]))) --piece;
@@ -180,6 +185,11 @@ std::string lower_case(std::string_view text) {
             .toUTF8String(out);
         text.remove_prefix(piece);
     }
+}
+
+std::string lower_case(std::string_view text) {
+    std::string out;
+    append_lower_case(out, text);
     return out;
 }
 

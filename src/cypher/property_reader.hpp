@@ -49,14 +49,17 @@ public:
     // The node's name; text that is not UTF-8 reads as the empty text.
     std::string_view name(std::uint32_t node);
 
-    // `text`, the string value of `key` on `node`, in lower case (full Unicode mapping), worked
-    // out once per node and key.
+    // `text`, the string value of `key` on `node`, in lower case (full Unicode mapping). A long
+    // text is lowered once per node and key and kept; a short one is lowered again on each call,
+    // which costs less than keeping it. The view lasts until the next call.
     std::string_view lowered(std::uint32_t node, PropKey key, std::string_view text);
 
     // The owned value a result row holds.
     Value to_value(const Scalar& scalar);
 
 private:
+    static constexpr std::size_t kKeptLoweredSize = 256;
+
     // The index in values_ of the node's first member, scanning the node on first use.
     std::size_t members_of(std::uint32_t node);
     void append_members(std::uint32_t node);
@@ -71,10 +74,12 @@ private:
     std::vector<MemberToken> found_;             // scratch for one scan
     std::deque<std::string> decoded_;            // strings that held escapes; views stay valid
     NodeSlots<std::uint8_t> name_state_;         // per node: 0 unknown, 1 UTF-8, 2 not UTF-8
-    std::unordered_map<std::uint64_t, std::string> lowered_;
+    std::unordered_map<std::uint64_t, std::string> lowered_;  // long texts, by node and key
+    std::string lowered_scratch_;                             // the last short text lowered
 };
 
 // Full Unicode lower-case mapping (final sigma, dotted capital I) in the root locale.
 std::string lower_case(std::string_view text);
+void append_lower_case(std::string& out, std::string_view text);
 
 }  // namespace kuv::cypher

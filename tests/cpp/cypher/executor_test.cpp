@@ -351,11 +351,11 @@ struct StopAtOnce : InterruptProbe {
 };
 
 TEST(ExecutorTest, AStopRequestEndsEveryKindOfQueryAndLeavesNothingBehind) {
-    const std::size_t fan = 40;
+    const std::size_t fan = 300;  // long enough for the work to look for a stop request
     const TestGraph graph(fan_in(fan, "{}"), edges_into_hub(fan));
     const std::string match = "MATCH (a:Product)-->(h)<--(c:Product) ";
     const std::string queries[] = {
-        match + "RETURN a.name LIMIT 5", match + "RETURN a.name ORDER BY c.k DESC", match + "RETURN c.t, count(*)",
+        match + "WHERE c.k = 1 RETURN a.name", match + "RETURN a.name ORDER BY c.k DESC LIMIT 3", match + "RETURN c.t, count(*)",
         match + "WHERE a.k > 3 RETURN DISTINCT a.k ORDER BY a.k SKIP 1 LIMIT 2", "MATCH (n:Variant) RETURN n",
     };
     for (const std::string& query : queries) {
