@@ -6,11 +6,16 @@ Run by hand, not by CI:
     pip install kuzu         # the comparison engine
     python3 bench/query_bench.py [products ...]     # default: 100000 1000000
 
+    python3 bench/query_bench.py --data DIR [products ...]   # keep the generated data in DIR
+
 For each size the script generates shop product pages (JSON-LD with brand, offer and reviews),
 builds a kuv graph file from them with kuv.build_graph, loads the same records into a Kuzu
-database through CSV files, then times each query on both (best of three runs) and prints the
-two times, their ratio (kuv / Kuzu) and both row counts. Times on the kuv side include opening
-and validating the graph file, which every kuv.query call does.
+database through CSV files, then times each query (median of five runs) on kuv, on Kuzu limited
+to one thread and on Kuzu with its default thread count. It checks that all three return the
+same number of rows before printing the times and the ratios kuv / Kuzu. Times on the kuv side
+include opening and validating the graph file, which every kuv.query call does; the first row,
+a query with LIMIT 0, shows that fixed cost alone. With --data the graph and the database are
+built once and reused by later runs.
 """
 
 import csv
@@ -20,6 +25,7 @@ import random
 import shutil
 import sys
 import tempfile
+import statistics
 import time
 
 import kuv
@@ -30,10 +36,12 @@ except ImportError:  # still useful without the comparison
     kuzu = None
 
 BRANDS = 1000
-RUNS = 3
+RUNS = 5
 
 # (kuv query, the same question for Kuzu's schema)
 QUERIES = [
+    ("MATCH (p:Product) RETURN p.name LIMIT 0",
+     "MATCH (p:Product) RETURN p.name LIMIT 0"),
     ("MATCH (p:Product) WHERE p.price_cents > 90000 RETURN p.name",
      "MATCH (p:Product) WHERE p.price_cents > 90000 RETURN p.name"),
     ("MATCH (p:Product)-[:Brand]->(b:Brand) RETURN b.name, count(*), avg(p.price_cents)",
@@ -91,7 +99,8 @@ def build_kuv(recs, out_path):
     return time.perf_counter() - start, size
 
 
-def build_kuzu(recs, db_dir, csv_dir):
+def write_csv_files(recs, csv_dir):
+    os.makedirs(csv_dir, exist_ok=True)
     tables = {name: open(os.path.join(csv_dir, name + ".csv"), "w", newline="")
               for name in ("product", "brand", "review", "has_brand", "has_review")}
     writers = {name: csv.writer(f) for name, f in tables.items()}
@@ -106,7 +115,9 @@ def build_kuzu(recs, db_dir, csv_dir):
             writers["has_review"].writerow([r["url"], review_id])
     for f in tables.values():
         f.close()
-    start = time.perf_counter()
+
+
+def load_kuzu(db_dir, csv_dir):
     conn = kuzu.Connection(kuzu.Database(db_dir))
     for ddl in (
         "CREATE NODE TABLE Product(id STRING, name STRING, sku STRING, price_cents INT64, PRIMARY KEY(id))",
@@ -119,16 +130,15 @@ def build_kuzu(recs, db_dir, csv_dir):
     for table, name in (("Product", "product"), ("Brand", "brand"), ("Review", "review"),
                         ("HasBrand", "has_brand"), ("HasReview", "has_review")):
         conn.execute(f"COPY {table} FROM '{os.path.join(csv_dir, name + '.csv')}' (HEADER=false)")
-    return time.perf_counter() - start, conn
 
 
-def best_of(run):
-    best, rows = float("inf"), 0
+def median_of_runs(run):
+    times, rows = [], 0
     for _ in range(RUNS):
         start = time.perf_counter()
         rows = run()
-        best = min(best, time.perf_counter() - start)
-    return best, rows
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), rows
 
 
 def kuzu_rows(conn, q):
@@ -140,38 +150,65 @@ def kuzu_rows(conn, q):
     return count
 
 
-def bench(count, work_dir):
-    recs = list(records(count))
+def prepare(count, work_dir):
+    """The kuv graph file and the Kuzu database directory for `count` products, built when absent."""
     graph_path = os.path.join(work_dir, f"shop-{count}.bin")
-    seconds, size = build_kuv(recs, graph_path)
-    print(f"\n{count} products: kuv build_graph {seconds:.1f} s, {size / 1e6:.1f} MB")
-    conn = None
-    if kuzu is not None:
+    db_dir = os.path.join(work_dir, f"kuzu-{count}")
+    recs = None
+    if not os.path.exists(graph_path):
+        recs = list(records(count))
+        seconds, size = build_kuv(recs, graph_path)
+        print(f"\n{count} products: kuv build_graph {seconds:.1f} s, {size / 1e6:.1f} MB")
+    if kuzu is not None and not os.path.exists(db_dir):
+        recs = recs or list(records(count))
         csv_dir = os.path.join(work_dir, f"csv-{count}")
-        os.makedirs(csv_dir)
-        seconds, conn = build_kuzu(recs, os.path.join(work_dir, f"kuzu-{count}"), csv_dir)
-        print(f"{count} products: kuzu load {seconds:.1f} s")
-    print(f"  {'query':<70} {'kuv ms':>9} {'kuzu ms':>9} {'ratio':>7} {'rows kuv/kuzu':>14}")
+        write_csv_files(recs, csv_dir)
+        start = time.perf_counter()
+        load_kuzu(db_dir, csv_dir)
+        print(f"{count} products: kuzu load {time.perf_counter() - start:.1f} s")
+        shutil.rmtree(csv_dir)
+    return graph_path, db_dir
+
+
+def bench(count, work_dir):
+    graph_path, db_dir = prepare(count, work_dir)
+    print(f"\n{count} products, medians of {RUNS} runs (ms)")
+    if kuzu is None:
+        print(f"  {'query':<72} {'kuv':>9} {'rows':>8}")
+        for kuv_q, _ in QUERIES:
+            kuv_s, kuv_n = median_of_runs(lambda: len(kuv.query(graph_path, kuv_q)))
+            print(f"  {kuv_q[:72]:<72} {kuv_s * 1e3:9.2f} {kuv_n:>8}")
+        return
+    database = kuzu.Database(db_dir, read_only=True)
+    single = kuzu.Connection(database, num_threads=1)
+    default = kuzu.Connection(database)
+    print(f"  {'query':<72} {'kuv':>9} {'kuzu 1t':>9} {'kuzu dflt':>9} {'/1t':>6} {'/dflt':>6} {'rows':>8}")
     for kuv_q, kuzu_q in QUERIES:
-        kuv_s, kuv_n = best_of(lambda: len(kuv.query(graph_path, kuv_q)))
-        if conn is None:
-            print(f"  {kuv_q[:70]:<70} {kuv_s * 1e3:9.2f} {'-':>9} {'-':>7} {kuv_n:>14}")
-            continue
-        kuzu_s, kuzu_n = best_of(lambda: kuzu_rows(conn, kuzu_q))
-        print(f"  {kuv_q[:70]:<70} {kuv_s * 1e3:9.2f} {kuzu_s * 1e3:9.2f} {kuv_s / kuzu_s:7.2f} "
-              f"{f'{kuv_n}/{kuzu_n}':>14}")
+        kuv_s, kuv_n = median_of_runs(lambda: len(kuv.query(graph_path, kuv_q)))
+        single_s, single_n = median_of_runs(lambda: kuzu_rows(single, kuzu_q))
+        default_s, default_n = median_of_runs(lambda: kuzu_rows(default, kuzu_q))
+        if not kuv_n == single_n == default_n:
+            sys.exit(f"row counts differ for {kuv_q!r}: kuv {kuv_n}, kuzu {single_n} / {default_n}")
+        print(f"  {kuv_q[:72]:<72} {kuv_s * 1e3:9.2f} {single_s * 1e3:9.2f} {default_s * 1e3:9.2f} "
+              f"{kuv_s / single_s:6.2f} {kuv_s / default_s:6.2f} {kuv_n:>8}")
 
 
 def main():
-    sizes = [int(a) for a in sys.argv[1:]] or [100_000, 1_000_000]
+    args = sys.argv[1:]
+    keep_dir = None
+    if args[:1] == ["--data"]:
+        keep_dir, args = args[1], args[2:]
+    sizes = [int(a) for a in args] or [100_000, 1_000_000]
     if kuzu is None:
         print("kuzu is not installed (pip install kuzu): timing kuv alone")
-    work_dir = tempfile.mkdtemp(prefix="kuv_query_bench_")
+    work_dir = keep_dir or tempfile.mkdtemp(prefix="kuv_query_bench_")
+    os.makedirs(work_dir, exist_ok=True)
     try:
         for count in sizes:
             bench(count, work_dir)
     finally:
-        shutil.rmtree(work_dir)
+        if keep_dir is None:
+            shutil.rmtree(work_dir)
 
 
 if __name__ == "__main__":

@@ -37,6 +37,8 @@ std::string_view Graph::str(Str s) const {
     const std::uint64_t end = std::uint64_t(s.offset) + s.len;
     if (end > string_pool.size()) throw Fatal(range_end_message(end, string_pool.size()));
     const std::string_view text(string_pool.data() + s.offset, s.len);
+    // The vectorised check settles valid text; only bad text is walked again for the message.
+    if (is_utf8(text)) return text;
     if (auto failure = utf8_failure(text)) throw Fatal("string_pool utf8: " + *failure);
     return text;
 }

@@ -4,6 +4,7 @@
 #include "core/error.hpp"
 #include "core/os_error.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -116,18 +117,44 @@ bool rename_over(const std::string& from, const std::string& to) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-bool kinds_in_range(const char* nodes, std::uint32_t count) {
+// One pass over the node records: copies every kind byte and finds the largest kind code and the
+// largest end (offset + length, without overflow) of any of the three strings.
+struct NodeScan {
+    std::uint8_t largest_kind = 0;
+    std::uint64_t largest_string_end = 0;
+};
+
+NodeScan scan_nodes(const char* nodes, std::uint32_t count, std::vector<std::uint8_t>& kinds) {
+    kinds.resize(count);
+    std::uint8_t largest_kind = 0;
+    std::uint64_t largest_end = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (static_cast<std::uint8_t>(nodes[i * kNodeRecordSize]) > kMaxNodeKindCode) return false;
+        const char* record = nodes + i * kNodeRecordSize;
+        const auto kind = static_cast<std::uint8_t>(record[0]);
+        kinds[i] = kind;
+        largest_kind = std::max(largest_kind, kind);
+        const std::uint64_t id_end = std::uint64_t(load_u32(record + 4)) + load_u32(record + 8);
+        const std::uint64_t name_end = std::uint64_t(load_u32(record + 12)) + load_u32(record + 16);
+        const std::uint64_t props_end = std::uint64_t(load_u32(record + 20)) + load_u32(record + 24);
+        largest_end = std::max(largest_end, std::max(id_end, std::max(name_end, props_end)));
     }
-    return true;
+    return {largest_kind, largest_end};
 }
 
-bool rels_in_range(const char* edges, std::uint32_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (static_cast<std::uint8_t>(edges[i * kEdgeEntrySize]) > kMaxRelTypeCode) return false;
+// One pass over an edge array: the largest relation code and the largest node index.
+struct EdgeScan {
+    std::uint8_t largest_rel = 0;
+    std::uint32_t largest_node = 0;
+};
+
+EdgeScan scan_edges(const char* edges, std::uint32_t count) {
+    std::uint8_t largest_rel = 0;
+    std::uint32_t largest_node = 0;
+    for (std::size_t e = 0; e < count; ++e) {
+        largest_rel = std::max(largest_rel, static_cast<std::uint8_t>(edges[e * kEdgeEntrySize]));
+        largest_node = std::max(largest_node, load_u32(edges + e * kEdgeEntrySize + 4));
     }
-    return true;
+    return {largest_rel, largest_node};
 }
 
 std::string byte_list(const std::array<char, 4>& bytes) {
@@ -146,22 +173,31 @@ void check_offsets(std::string_view name, const char* offsets, std::uint32_t len
         throw Error(std::string(name) + " length " + std::to_string(length) + " != nodes+1 (" +
                     std::to_string(expected_length) + ")");
     }
-    std::uint32_t previous = 0;
-    for (std::uint32_t i = 0; i < length; ++i) {
+    // Whether any entry is below the one before, without a branch per entry; only then is the first
+    // such entry looked for. The first entry is only compared with 0.
+    bool decreasing = false;
+    for (std::uint32_t i = 1; i < length; ++i) {
+        decreasing |= load_u32(offsets + 4 * std::size_t(i)) < load_u32(offsets + 4 * std::size_t(i - 1));
+    }
+    for (std::uint32_t i = 1; decreasing && i < length; ++i) {
         const std::uint32_t entry = load_u32(offsets + 4 * std::size_t(i));
+        const std::uint32_t previous = load_u32(offsets + 4 * std::size_t(i - 1));
         if (entry < previous) {
             throw Error(std::string(name) + " not monotonic at " + std::to_string(i) + ": " + std::to_string(entry) +
                         " < " + std::to_string(previous));
         }
-        previous = entry;
     }
+    const std::uint32_t previous = length == 0 ? 0 : load_u32(offsets + 4 * std::size_t(length - 1));
     if (previous != edge_count) {
         throw Error(std::string(name) + " last entry " + std::to_string(previous) + " != edge count " +
                     std::to_string(edge_count));
     }
 }
 
-void check_edge_ends(const char* edges, std::uint32_t count, std::uint32_t node_count, std::string_view what) {
+// Runs only when the structural check's pass found an index out of range: names the first one.
+void check_edge_ends(const char* edges, std::uint32_t count, std::uint32_t largest_node, std::uint32_t node_count,
+                     std::string_view what) {
+    if (count == 0 || largest_node < node_count) return;
     for (std::size_t e = 0; e < count; ++e) {
         const std::uint32_t node = load_u32(edges + e * kEdgeEntrySize + 4);
         if (node >= node_count) {
@@ -171,8 +207,10 @@ void check_edge_ends(const char* edges, std::uint32_t count, std::uint32_t node_
     }
 }
 
+// Likewise for the string references of the node records.
 void check_strings(const ArchivedGraph& root) {
     static constexpr std::string_view kFieldNames[] = {"id", "name", "props"};
+    if (root.largest_string_end <= root.pool.size()) return;
     for (std::uint32_t i = 0; i < root.node_count; ++i) {
         const char* record = root.nodes + std::size_t(i) * kNodeRecordSize;
         for (std::size_t f = 0; f < 3; ++f) {
@@ -281,6 +319,9 @@ std::optional<ArchivedGraph> access_graph(std::string_view image) {
     const char* starts[kArrayCount];
     std::uint32_t counts[kArrayCount];
     std::int64_t previous_end = 0;
+    ArchivedGraph graph;
+    NodeScan node_scan;
+    EdgeScan edge_scans[2];  // out, in
     for (int array = 0; array < kArrayCount; ++array) {
         const auto field = static_cast<std::int64_t>(field_position(array));
         const auto relative = static_cast<std::int32_t>(load_u32(root + field));
@@ -292,11 +333,16 @@ std::optional<ArchivedGraph> access_graph(std::string_view image) {
         starts[array] = base + start;
         counts[array] = count;
         previous_end = end;
-        if (array == kNodes && !kinds_in_range(starts[array], count)) return std::nullopt;
-        if ((array == kOutEdges || array == kInEdges) && !rels_in_range(starts[array], count)) return std::nullopt;
+        if (array == kNodes) {
+            node_scan = scan_nodes(starts[array], count, graph.kinds);
+            if (node_scan.largest_kind > kMaxNodeKindCode) return std::nullopt;
+        }
+        if (array == kOutEdges || array == kInEdges) {
+            edge_scans[array == kInEdges] = scan_edges(starts[array], count);
+            if (edge_scans[array == kInEdges].largest_rel > kMaxRelTypeCode) return std::nullopt;
+        }
     }
 
-    ArchivedGraph graph;
     std::memcpy(graph.magic.data(), root, 4);
     graph.version = load_u32(root + 4);
     graph.pool = std::string_view(starts[kPool], counts[kPool]);
@@ -310,6 +356,9 @@ std::optional<ArchivedGraph> access_graph(std::string_view image) {
     graph.in_edge_count = counts[kInEdges];
     graph.in_offsets = starts[kInOffsets];
     graph.in_offset_count = counts[kInOffsets];
+    graph.largest_string_end = node_scan.largest_string_end;
+    graph.largest_out_node = edge_scans[0].largest_node;
+    graph.largest_in_node = edge_scans[1].largest_node;
     return graph;
 }
 
@@ -323,16 +372,16 @@ void validate_invariants(const ArchivedGraph& root) {
     }
     check_offsets("out_offsets", root.out_offsets, root.out_offset_count, root.node_count, root.out_edge_count);
     check_offsets("in_offsets", root.in_offsets, root.in_offset_count, root.node_count, root.in_edge_count);
-    check_edge_ends(root.out_edges, root.out_edge_count, root.node_count, "edge dst");
-    check_edge_ends(root.in_edges, root.in_edge_count, root.node_count, "in_edge src");
+    check_edge_ends(root.out_edges, root.out_edge_count, root.largest_out_node, root.node_count, "edge dst");
+    check_edge_ends(root.in_edges, root.in_edge_count, root.largest_in_node, root.node_count, "in_edge src");
     check_strings(root);
 }
 
 LoadedGraph LoadedGraph::from_bytes(std::string_view bytes) {
-    const auto root = access_graph(bytes);
+    auto root = access_graph(bytes);
     if (!root) throw Error(kCorrupt);
     validate_invariants(*root);
-    return LoadedGraph(*root);
+    return LoadedGraph(std::move(*root));
 }
 
 LoadedGraph LoadedGraph::open(const std::string& path) {

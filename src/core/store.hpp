@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kuv::core {
 
@@ -44,7 +46,8 @@ std::uint64_t save(const Graph& graph, const std::string& out_path);
 
 // The arrays of a graph image, located through its root record. Only the structural check makes
 // one, so every array lies inside the image, kind and relation bytes are in range, and the
-// pointers may be read at their file widths.
+// pointers may be read at their file widths. The check reads each array once; what the later
+// checks need from that pass is kept here, with a copy of the node kinds for fast scans.
 struct ArchivedGraph {
     std::array<char, 4> magic{};
     std::uint32_t version = 0;
@@ -59,6 +62,10 @@ struct ArchivedGraph {
     std::uint32_t in_edge_count = 0;
     const char* in_offsets = nullptr;
     std::uint32_t in_offset_count = 0;
+    std::vector<std::uint8_t> kinds;          // one kind code per node
+    std::uint64_t largest_string_end = 0;     // of any node's id, name or props
+    std::uint32_t largest_out_node = 0;       // node index in out_edges (0 when empty)
+    std::uint32_t largest_in_node = 0;        // node index in in_edges (0 when empty)
 };
 
 // The structural check: nullopt unless the root and every array it locates fit the image.
@@ -84,9 +91,7 @@ public:
     std::uint32_t in_edge_count() const { return root_.in_edge_count; }
     std::string_view pool() const { return root_.pool; }
 
-    NodeKind kind(std::uint32_t i) const {
-        return NodeKind(static_cast<std::uint8_t>(root_.nodes[std::size_t(i) * kNodeRecordSize]));
-    }
+    NodeKind kind(std::uint32_t i) const { return NodeKind(root_.kinds[i]); }
     Str id(std::uint32_t i) const { return str_field(i, 4); }
     Str name(std::uint32_t i) const { return str_field(i, 12); }
     Str props(std::uint32_t i) const { return str_field(i, 20); }
@@ -105,7 +110,7 @@ public:
     Graph to_graph() const;
 
 private:
-    explicit LoadedGraph(const ArchivedGraph& root) : root_(root) {}
+    explicit LoadedGraph(ArchivedGraph root) : root_(std::move(root)) {}
 
     Str str_field(std::uint32_t i, std::size_t at) const {
         const char* rec = root_.nodes + std::size_t(i) * kNodeRecordSize;

@@ -4,6 +4,17 @@
 
 namespace kuv {
 
+bool is_utf8(std::string_view bytes) {
+    // Short texts, mostly names, are usually ASCII: a test of their high bits settles them without
+    // the validator's call through its dispatch.
+    if (bytes.size() <= 32) {
+        unsigned char high = 0;
+        for (const char c : bytes) high |= static_cast<unsigned char>(c);
+        if (high < 0x80) return true;
+    }
+    return simdjson::validate_utf8(bytes.data(), bytes.size());
+}
+
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
@@ -35,7 +46,7 @@ std::string_view replace_invalid(std::string_view bytes, std::string& buffer) {
 
 std::string_view decode_utf8_lossy(std::string_view bytes, std::string& buffer) {
     // One vectorised check answers for the common, valid page without a byte-wise walk.
-    if (simdjson::validate_utf8(bytes.data(), bytes.size())) return bytes;
+    if (is_utf8(bytes)) return bytes;
     return replace_invalid(bytes, buffer);
 }
 

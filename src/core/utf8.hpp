@@ -15,6 +15,9 @@ struct Utf8Step {
     std::size_t length;
 };
 
+// Whether all of `bytes` is well-formed UTF-8 (vectorised; says nothing about where it fails).
+bool is_utf8(std::string_view bytes);
+
 // The sequence starting at `pos` (below bytes.size()). Inline: callers step through whole texts.
 inline Utf8Step utf8_step(std::string_view bytes, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(bytes[pos]);

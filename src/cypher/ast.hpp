@@ -39,7 +39,12 @@ struct Pattern {
 };
 
 struct Expr;
-using ExprPtr = std::unique_ptr<Expr>;
+
+// Frees a whole expression tree without recursion, however deep or long its chains are.
+struct ExprDeleter {
+    void operator()(Expr* expr) const noexcept;
+};
+using ExprPtr = std::unique_ptr<Expr, ExprDeleter>;
 
 struct BinExpr { BinOp op; ExprPtr left; ExprPtr right; };
 struct NotExpr { ExprPtr operand; };
@@ -52,6 +57,8 @@ struct RegexExpr { ExprPtr operand; std::shared_ptr<const Regex> regex; };
 struct Expr {
     std::variant<BinExpr, NotExpr, PropExpr, Literal, StrOpExpr, IsNullExpr, InExpr, RegexExpr> node;
 };
+
+ExprPtr make_expr(Expr&& expr);
 
 struct ReturnItem {
     std::string var;  // empty for count(*)

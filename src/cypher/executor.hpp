@@ -2,8 +2,9 @@
 // Runs a parsed query against a validated, mapped graph.
 //
 // Bindings stream depth-first in nested-loop order (first node pattern by node index, then each
-// relationship's adjacency run in stored order). Every node's props text is parsed at most once
-// per call; nothing read from the graph outlives the call.
+// relationship's adjacency run in stored order) through WHERE into one of three ends: grouping
+// (any aggregate), ordering (ORDER BY) or straight to DISTINCT, SKIP and LIMIT. Every node's
+// props text is scanned at most once per call; nothing read from the graph outlives the call.
 #include "core/store.hpp"
 #include "cypher/ast.hpp"
 #include "cypher/value.hpp"

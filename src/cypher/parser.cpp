@@ -59,33 +59,8 @@ std::optional<AggFunc> aggregate_named(const Token& name) {
     return std::nullopt;
 }
 
-// An expression with the height of its tree, kept while parsing to enforce the nesting cap.
-struct Sub {
-    Expr expr;
-    std::size_t height = 1;
-};
-
-[[gnu::noinline]] void check_nesting(std::size_t level) {
-    if (level > kMaxQueryNesting) fail(std::string(kNestedTooDeeply));
-}
-
-Sub leaf(Expr expr) { return Sub{std::move(expr), 1}; }
-
-[[gnu::noinline]] Sub unary(Sub&& operand, auto make) {
-    const std::size_t height = operand.height + 1;
-    check_nesting(height);
-    return Sub{Expr{make(std::make_unique<Expr>(std::move(operand.expr)))}, height};
-}
-
-[[gnu::noinline]] Sub binary(BinOp op, Sub&& left, Sub&& right) {
-    const std::size_t height = std::max(left.height, right.height) + 1;
-    check_nesting(height);
-    auto node = BinExpr{op, std::make_unique<Expr>(std::move(left.expr)), std::make_unique<Expr>(std::move(right.expr))};
-    return Sub{Expr{std::move(node)}, height};
-}
-
-[[gnu::noinline]] Sub negation(Sub&& operand) {
-    return unary(std::move(operand), [](ExprPtr e) { return NotExpr{std::move(e)}; });
+Expr binary(BinOp op, Expr&& left, Expr&& right) {
+    return Expr{BinExpr{op, make_expr(std::move(left)), make_expr(std::move(right))}};
 }
 
 class Parser {
@@ -97,7 +72,7 @@ public:
         ++pos_;
         Query q;
         q.pattern = pattern();
-        if (accept_keyword("where")) q.where_expr = expr().expr;
+        if (accept_keyword("where")) q.where_expr = expression();
         if (!accept_keyword("return")) fail("expected RETURN");
         q.distinct = accept_keyword("distinct");
         q.returns.push_back(return_item());
@@ -113,21 +88,6 @@ public:
     }
 
 private:
-    // Counts open parentheses and NOTs so that recursion stops before the stack runs out.
-    class NestingGuard {
-    public:
-        explicit NestingGuard(std::size_t& depth) : depth_(depth) {
-            check_nesting(depth_ + 1);
-            ++depth_;
-        }
-        ~NestingGuard() { --depth_; }
-        NestingGuard(const NestingGuard&) = delete;
-        NestingGuard& operator=(const NestingGuard&) = delete;
-
-    private:
-        std::size_t& depth_;
-    };
-
     const Token* peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
 
     const Token* next() {
@@ -150,7 +110,7 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] void expect(Kind kind) {
+    void expect(Kind kind) {
         const Token* token = next();
         if (token == nullptr || token->kind != kind) {
             fail("expected " + debug_token(Token{kind, {}, 0, 0}) + ", got " + debug_optional_token(token));
@@ -293,43 +253,87 @@ private:
         return item;
     }
 
-    // expr, and_expr, not_expr, cmp_expr and primary recurse once per open parenthesis or NOT,
-    // so they keep small frames (sanitizer builds give every local its own padded slot): all
-    // work that does not recurse lives in the non-inlined helpers they call.
-    Sub expr() {
-        Sub left = and_expr();
-        while (accept_keyword("or")) left = binary(BinOp::Or, std::move(left), and_expr());
-        return left;
-    }
+    // The expression grammar, loosest level first (OR and AND chains fold to the left):
+    //   expr := and_expr {OR and_expr}    and_expr := not_expr {AND not_expr}
+    //   not_expr := NOT not_expr | cmp_expr    cmp_expr := primary [comparison primary | postfix]
+    //   primary := "(" expr ")" | leaf
+    // It is parsed with an explicit stack of the levels still open instead of by recursion, so
+    // neither deep nesting nor long chains deepen the call stack.
+    enum class Level : std::uint8_t { Or, And, Not, Compare, Paren };
 
-    Sub and_expr() {
-        Sub left = not_expr();
-        while (accept_keyword("and")) left = binary(BinOp::And, std::move(left), not_expr());
-        return left;
-    }
+    struct OpenLevel {
+        explicit OpenLevel(Level opened) : level(opened) {}
+        Level level;
+        BinOp op = BinOp::Eq;       // Compare: the comparison read after the left operand
+        std::optional<Expr> left;  // Or, And: the chain so far; Compare: the left operand
+    };
 
-    Sub not_expr() {
-        if (!accept_keyword("not")) return cmp_expr();
-        const NestingGuard guard(depth_);
-        return negation(not_expr());
-    }
-
-    Sub cmp_expr() {
-        Sub operand = primary();
-        if (const auto op = comparison_op(peek())) {
-            ++pos_;
-            return binary(*op, std::move(operand), primary());
+    Expr expression() {
+        std::vector<OpenLevel> open;
+        open_levels(open, Level::Or);
+        while (true) {
+            std::optional<Expr> value = non_nested_primary();
+            // Hands the finished operand up until a level wants another one.
+            while (value) {
+                if (open.empty()) return std::move(*value);
+                value = close_or_continue(open, std::move(*value));
+            }
         }
-        return postfix_operator(std::move(operand));
     }
 
-    Sub primary() {
-        if (!peek_is(Kind::LParen)) return non_nested_primary();
-        ++pos_;
-        const NestingGuard guard(depth_);
-        Sub inner = expr();
-        expect(Kind::RParen);
-        return inner;
+    // Opens the levels from `from` down to a primary, and one more run of them per "(".
+    void open_levels(std::vector<OpenLevel>& open, Level from) {
+        while (true) {
+            switch (from) {
+                case Level::Or: open.emplace_back(Level::Or); [[fallthrough]];
+                case Level::And: open.emplace_back(Level::And); [[fallthrough]];
+                case Level::Not:
+                    while (accept_keyword("not")) open.emplace_back(Level::Not);
+                    open.emplace_back(Level::Compare);
+                    break;
+                default: break;
+            }
+            if (!accept(Kind::LParen)) return;
+            open.emplace_back(Level::Paren);
+            from = Level::Or;
+        }
+    }
+
+    // Gives `value` to the innermost open level. Returns what that level hands further up, or
+    // nothing when it has opened the levels of its next operand.
+    std::optional<Expr> close_or_continue(std::vector<OpenLevel>& open, Expr&& value) {
+        OpenLevel& top = open.back();
+        switch (top.level) {
+            case Level::Paren: expect(Kind::RParen); break;
+            case Level::Not: value = Expr{NotExpr{make_expr(std::move(value))}}; break;
+            case Level::Compare:
+                if (top.left) {
+                    value = binary(top.op, std::move(*top.left), std::move(value));
+                    break;
+                }
+                if (const auto op = comparison_op(peek())) {
+                    ++pos_;
+                    top.op = *op;
+                    top.left = std::move(value);
+                    open_levels(open, Level::Compare);
+                    return std::nullopt;
+                }
+                value = postfix_operator(std::move(value));
+                break;
+            case Level::And:
+            case Level::Or: {
+                const bool is_and = top.level == Level::And;
+                if (top.left) value = binary(is_and ? BinOp::And : BinOp::Or, std::move(*top.left), std::move(value));
+                if (accept_keyword(is_and ? "and" : "or")) {
+                    top.left = std::move(value);
+                    open_levels(open, is_and ? Level::Not : Level::And);
+                    return std::nullopt;
+                }
+                break;
+            }
+        }
+        open.pop_back();
+        return std::move(value);
     }
 
     static std::optional<BinOp> comparison_op(const Token* token) {
@@ -346,22 +350,22 @@ private:
     }
 
     // The operators after a primary other than the comparisons; none of them reads an expression.
-    [[gnu::noinline]] Sub postfix_operator(Sub&& operand) {
+    Expr postfix_operator(Expr&& operand) {
         if (peek_is(Kind::RegexMatch)) {
             ++pos_;
             auto compiled = Regex::compile(str_operand());
             if (auto* message = std::get_if<std::string>(&compiled)) fail("invalid regex in =~ : " + *message);
             auto regex = std::make_shared<const Regex>(std::move(std::get<Regex>(compiled)));
-            return unary(std::move(operand), [&](ExprPtr e) { return RegexExpr{std::move(e), std::move(regex)}; });
+            return Expr{RegexExpr{make_expr(std::move(operand)), std::move(regex)}};
         }
         if (accept_keyword("is")) {
             const bool want_null = !accept_keyword("not");
             if (!accept_keyword("null")) fail("expected NULL after IS [NOT]");
-            return unary(std::move(operand), [&](ExprPtr e) { return IsNullExpr{std::move(e), want_null}; });
+            return Expr{IsNullExpr{make_expr(std::move(operand)), want_null}};
         }
         if (accept_keyword("in")) {
             auto list = list_literal();
-            return unary(std::move(operand), [&](ExprPtr e) { return InExpr{std::move(e), std::move(list)}; });
+            return Expr{InExpr{make_expr(std::move(operand)), std::move(list)}};
         }
         if (accept_keyword("starts")) return string_op(std::move(operand), StrOpKind::StartsWith, "STARTS");
         if (accept_keyword("ends")) return string_op(std::move(operand), StrOpKind::EndsWith, "ENDS");
@@ -370,35 +374,34 @@ private:
     }
 
     // STARTS WITH, ENDS WITH (keyword_before_with names the first word) and CONTAINS (empty).
-    Sub string_op(Sub&& operand, StrOpKind kind, std::string_view keyword_before_with) {
+    Expr string_op(Expr&& operand, StrOpKind kind, std::string_view keyword_before_with) {
         if (!keyword_before_with.empty() && !accept_keyword("with")) {
             fail("expected WITH after " + std::string(keyword_before_with));
         }
         std::string needle = str_operand();
-        return unary(std::move(operand), [&](ExprPtr e) { return StrOpExpr{std::move(e), kind, std::move(needle)}; });
+        return Expr{StrOpExpr{make_expr(std::move(operand)), kind, std::move(needle)}};
     }
 
-    [[gnu::noinline]] Sub non_nested_primary() {
+    Expr non_nested_primary() {
         const Token* token = next();
         if (token == nullptr) fail("unexpected token in expression: None");
         switch (token->kind) {
             case Kind::Ident: {
-                if (const auto b = boolean_spelling(*token)) return leaf(Expr{Literal{*b}});
+                if (const auto b = boolean_spelling(*token)) return Expr{Literal{*b}};
                 PropExpr prop{token->text, {}};
                 expect(Kind::Dot);
                 prop.prop = ident();
-                return leaf(Expr{std::move(prop)});
+                return Expr{std::move(prop)};
             }
-            case Kind::Int: return leaf(Expr{Literal{token->int_value}});
-            case Kind::Float: return leaf(Expr{Literal{token->float_value}});
-            case Kind::Str: return leaf(Expr{Literal{token->text}});
+            case Kind::Int: return Expr{Literal{token->int_value}};
+            case Kind::Float: return Expr{Literal{token->float_value}};
+            case Kind::Str: return Expr{Literal{token->text}};
             default: fail("unexpected token in expression: " + debug_optional_token(token));
         }
     }
 
     std::vector<Token> tokens_;
     std::size_t pos_ = 0;
-    std::size_t depth_ = 0;
 };
 
 }  // namespace

@@ -216,6 +216,11 @@ TEST(GraphFileValidation, EachEditIsAcceptedOrRefusedWithItsMessage) {
          [](std::string& i) { poke(i, kNodes, 4, 0xffffffffu); poke(i, kNodes, 8, 0xffffffffu); }},
         {"in_offsets length 0 != nodes+1 (1)", [](std::string& i) { i = serialize(GraphBuilder().build());  // empty arrays
              set(i, kInEdges, kStart, back(40)); set(i, kInOffsets, kStart, back(48)); set(i, kInOffsets, kLength, 0); }},
+        // Where one invariant breaks in several places, the first place is named, not the worst.
+        {"edge dst 7 out of range (nodes 3)", [](std::string& i) { poke(i, kOutEdges, 4, 7); poke(i, kOutEdges, 12, 9); }},
+        {"out_offsets not monotonic at 1: 0 < 1", [](std::string& i) { poke(i, kOutOffsets, 0, 1); poke(i, kOutOffsets, 4, 0);
+                                                                       poke(i, kOutOffsets, 8, 0); }},
+        {"node 1 name" + overrun + ")", [=](std::string& i) { poke(i, kNodes, 40, pool + 1); poke(i, kNodes, 80, 90); }},
     };
     const auto outcome = [&](std::span<const std::size_t> rows) {  // of the sample image with these rows' edits
         std::string image = serialize(sample_graph());

@@ -2,6 +2,7 @@
 
 #include "core/builder.hpp"
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "cypher/parser.hpp"
 
 #include <gtest/gtest.h>
@@ -138,7 +139,7 @@ TEST(ExecutorTest, WhereIsTwoValued) {
     const TestGraph graph(kShopNodes, kShopEdges);
     const std::string products = "MATCH (p:Product) WHERE ";
     const Rows all_prices = {"[Int(10)]", "[Null]", "[Null]"};
-    // Trees nested up to the parser's cap evaluate.
+    // Deeply nested trees and long chains evaluate.
     std::string nots, conjunction = "p.b = 1";
     for (int i = 0; i < 998; ++i) nots += "NOT ";
     for (int i = 0; i < 900; ++i) conjunction += " AND p.a < 2";
@@ -235,6 +236,136 @@ TEST(ExecutorTest, OrderByKeepsEveryRowAndLimitKeepsThePrefixOfTheFullOrder) {
         const auto first = all.begin() + skip;
         const Rows expected(first, first + std::min<std::ptrdiff_t>(limit, all.end() - first));
         EXPECT_EQ(graph.rows(query + " SKIP " + std::to_string(skip) + " LIMIT " + std::to_string(limit)), expected) << skip << " " << limit;
+    }
+}
+
+std::string repeated(std::string_view unit, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) out += unit;
+    return out;
+}
+
+TEST(ExecutorTest, LongChainsAndDeepNestingAnswerLikeTheirShortForms) {
+    const TestGraph graph(kShopNodes, kShopEdges);
+    const auto where = [](const std::string& condition) { return "MATCH (p:Product) WHERE " + condition + " RETURN p.name"; };
+    const std::size_t huge = 50000;
+    const std::pair<std::string, std::string> cases[] = {
+        {repeated("p.x = 2 OR ", 1000) + "p.a = 1", "p.x = 2 OR p.a = 1"},
+        {repeated("p.x = 2 OR ", huge) + "p.stock = 0", "p.stock = 0"},
+        {"p.b = 2" + repeated(" AND p.a < 2", huge), "p.b = 2 AND p.a < 2"},
+        {repeated("p.a = 1 AND ", huge) + "(p.x = 1 OR p.b = 2)", "p.b = 2"},
+        {repeated("(", huge) + "p.a = 1" + repeated(")", huge), "p.a = 1"},
+        {repeated("NOT ", huge) + "p.b = 1", "p.b = 1"},
+        {repeated("NOT ", huge + 1) + "p.b = 1", "NOT p.b = 1"},
+        {repeated("(NOT ", huge + 1) + "p.stock" + repeated(")", huge + 1), "NOT p.stock"},
+        {repeated("NOT (p.x = 1 OR ", 3000) + "p.a = 1" + repeated(")", 3000), "NOT NOT p.a = 1"},
+        {"p.a = " + repeated("(p.a = ", huge) + "1" + repeated(")", huge), "p.a = (p.a = 1)"},
+        {repeated("(p.a = 1) IS NOT NULL OR ", 2000) + "p.a = 1", "(p.a = 1) IS NOT NULL OR p.a = 1"},
+    };
+    for (const auto& [long_form, short_form] : cases) {
+        EXPECT_EQ(graph.rows(where(long_form)), graph.rows(where(short_form))) << short_form;
+    }
+}
+
+// A hub node with `fan` products pointing at it: (a)-->(hub)<--(c) has fan * fan bindings.
+std::vector<NodeDef> fan_in(std::size_t fan, const std::string& hub_props) {
+    std::vector<NodeDef> nodes{{NodeKind::Brand, "hub", "Hub", hub_props}};
+    for (std::size_t i = 0; i < fan; ++i) {
+        const std::string n = std::to_string(i);
+        const std::string key = i % 9 == 0 ? "" : R"("k":)" + std::to_string((i * 7) % 13) + ",";
+        nodes.push_back({NodeKind::Product, "p" + n, "P" + n, "{" + key + R"("t":")" + std::to_string(i % 4) + R"("})"});
+    }
+    return nodes;
+}
+
+std::vector<EdgeDef> edges_into_hub(std::size_t fan) {
+    std::vector<EdgeDef> edges;
+    for (std::size_t i = 0; i < fan; ++i) edges.push_back({"p" + std::to_string(i), RelType::Brand, "hub"});
+    return edges;
+}
+
+TEST(ExecutorTest, OrderByWithLimitReturnsThePrefixOfTheFullOrder) {
+    const std::size_t fan = 120;  // 14400 bindings, so bounded sorting merges many batches
+    const TestGraph graph(fan_in(fan, "{}"), edges_into_hub(fan));
+    const std::string match = "MATCH (a:Product)-->(h)<--(c:Product) RETURN a.name, c.name, c.k ORDER BY ";
+    const std::string orders[] = {"c.k", "c.k DESC", "c.t DESC, c.k", "c.k, a.k DESC", "c", "c.t, h"};
+    const std::pair<std::size_t, std::size_t> pages[] = {{0, 1}, {0, 5}, {3, 7}, {0, 300}, {1000, 2500}, {14000, 1000}, {0, 14400}};
+    for (const std::string& order : orders) {
+        const Rows all = graph.rows(match + order);
+        ASSERT_EQ(all.size(), fan * fan) << order;
+        for (const auto& [skip, limit] : pages) {
+            const auto first = all.begin() + std::ptrdiff_t(std::min(skip, all.size()));
+            const Rows expected(first, first + std::min<std::ptrdiff_t>(std::ptrdiff_t(limit), all.end() - first));
+            EXPECT_EQ(graph.rows(match + order + " SKIP " + std::to_string(skip) + " LIMIT " + std::to_string(limit)), expected)
+                << order << " SKIP " << skip << " LIMIT " << limit;
+        }
+    }
+}
+
+TEST(ExecutorTest, StringOperatorsOnALongTextReadThroughManyBindings) {
+    // About a megabyte with capitals, a final sigma and a dotted capital I at the end.
+    const std::string text = repeated("Straße ΟΔΟΣ Ünïcödé ", 40000) + "ENDE İSTANBUL ΟΔΟΣ";
+    const std::size_t fan = 200;
+    const TestGraph graph(fan_in(fan, R"({"s":")" + text + R"("})"), edges_into_hub(fan));
+    const auto count = [](const std::string& condition) {
+        return "MATCH (a:Product)-->(h:Brand) WHERE " + condition + " RETURN count(*)";
+    };
+    const Rows all = {"[Int(" + std::to_string(fan) + ")]"};
+    graph.expect({
+        // Every capital sigma here ends a word, so it lowers to the final form.
+        {count("h.s CONTAINS 'Ünïcödé straße \u03bf\u03b4\u03bf\u03c2 ünïcödé'"), all},
+        {count("h.s CONTAINS '\u03bf\u03b4\u03bf\u03c3'"), {}},
+        {count("h.s STARTS WITH 'STRASSE'"), {}},
+        {count("h.s STARTS WITH 'Straße ΟΔΟΣ'"), all},
+        {count("h.s ENDS WITH 'i\u0307stanbul \u03bf\u03b4\u03bf\u03c2'"), all},
+        {count("h.s ENDS WITH 'istanbul \u03bf\u03b4\u03bf\u03c2'"), {}},
+        {count("h.s CONTAINS 'ende' AND h.name CONTAINS 'HUB' AND a.t = 3"), {"[Int(50)]"}},
+        {count("h.s =~ 'ENDE İSTANBUL'"), all},
+    });
+}
+
+TEST(ExecutorTest, GroupsAreToldApartAndOrderedByTheirDebugTexts) {
+    const TestGraph graph(products({
+        R"({"v":1,"w":"b"})", R"({"v":1.0,"w":"b"})", R"({"v":-0.0,"w":"a"})", R"({"v":0,"w":"a"})", R"({"v":0.0})",
+        R"({"v":"a\"b","w":"a"})", R"({"v":"a\\b","w":"a"})", R"({"v":"a\u0001","w":"a"})", R"({"v":"a","w":"a"})",
+        R"({"v":true,"w":"a"})", R"({"v":"ab","w":"b"})", R"({"w":"b"})", R"({"v":1,"w":"a"})", R"({"v":1,"w":"b"})",
+    }));
+    graph.expect({
+        {"MATCH (p:Product) RETURN p.v, count(*)",
+         {"[Bool(true), Int(1)]", "[Float(-0.0), Int(1)]", "[Float(0.0), Int(1)]", "[Float(1.0), Int(1)]", "[Int(0), Int(1)]",
+          "[Int(1), Int(3)]", "[Null, Int(1)]", R"([Str("a"), Int(1)])", R"([Str("a\"b"), Int(1)])", R"([Str("a\\b"), Int(1)])",
+          R"([Str("a\u{1}"), Int(1)])", R"([Str("ab"), Int(1)])"}},
+        // With two plain items the first decides, then the second; 0x01 ends each text.
+        {"MATCH (p:Product) WHERE p.v = 1 OR p.v IS NULL RETURN p.w, p.v, count(*)",
+         {R"([Str("a"), Int(1), Int(1)])", R"([Str("b"), Float(1.0), Int(1)])", R"([Str("b"), Int(1), Int(2)])",
+          R"([Str("b"), Null, Int(1)])"}},
+        {"MATCH (p:Product)-->(h) RETURN h, count(*)", {}},
+        {"MATCH (p:Product) WHERE p.v IS NULL RETURN p, count(*)",
+         {R"([NodeRef { idx: 11, kind: "Product", name: "p11" }, Int(1)])"}},
+    });
+}
+
+// Asks to stop at its first question.
+struct StopAtOnce : InterruptProbe {
+    bool stop_requested() override { return true; }
+};
+
+TEST(ExecutorTest, AStopRequestEndsEveryKindOfQueryAndLeavesNothingBehind) {
+    const std::size_t fan = 300;  // long enough for the work to look for a stop request
+    const TestGraph graph(fan_in(fan, "{}"), edges_into_hub(fan));
+    const std::string match = "MATCH (a:Product)-->(h)<--(c:Product) ";
+    const std::string queries[] = {
+        match + "WHERE c.k = 1 RETURN a.name", match + "RETURN a.name ORDER BY c.k DESC LIMIT 3", match + "RETURN c.t, count(*)",
+        match + "WHERE a.k > 3 RETURN DISTINCT a.k ORDER BY a.k SKIP 1 LIMIT 2", "MATCH (n:Variant) RETURN n",
+    };
+    for (const std::string& query : queries) {
+        const Rows expected = graph.rows(query);
+        StopAtOnce probe;
+        {
+            const InterruptScope scope(probe);
+            EXPECT_THROW(graph.run(query), Interrupted) << query;
+        }
+        EXPECT_EQ(graph.rows(query), expected) << query;
     }
 }
 

@@ -1,0 +1,87 @@
+"""Hostile query shapes: deep nesting on small thread stacks, long chains, and ORDER BY with a
+small LIMIT over a huge number of bindings. Each case runs in a child process, so a crash is
+reported as a failure instead of ending the test run."""
+import json
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import kuv
+from conftest import jsonld_page
+
+SMALL_STACK_RUNNER = textwrap.dedent("""
+    import json, sys, threading, kuv
+    graph, queries = sys.argv[1], json.load(sys.stdin)
+    outcomes = []
+    def run():
+        for text in queries:
+            try:
+                outcomes.append(kuv.query(graph, text))
+            except ValueError as error:
+                outcomes.append(str(error))
+    threading.stack_size(256 * 1024)
+    worker = threading.Thread(target=run)
+    worker.start()
+    worker.join()
+    print(json.dumps(outcomes))
+""")
+
+
+def run_child(script, *args, stdin=""):
+    done = subprocess.run([sys.executable, "-c", script, *args], input=stdin, capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+@pytest.fixture(scope="module")
+def shop(tmp_path_factory):
+    path = str(tmp_path_factory.mktemp("shapes") / "shop.bin")
+    kuv.build_graph([jsonld_page(f"P{i}", f"https://s.example/{i}", price=f"{i}.50", sku=f"S{i}") for i in range(6)],
+                    path)
+    return path
+
+
+def where(condition):
+    return f"MATCH (p:Product) WHERE {condition} RETURN p.name AS name"
+
+
+@pytest.mark.parametrize("long_form, short_form", [
+    ("p.price_cents = 2" + " OR p.price_cents = 2" * 999 + " OR p.price_cents = 150", "p.price_cents = 150"),
+    ("p.price_cents > 100" + " AND p.price_cents < 500" * 20000, "p.price_cents > 100 AND p.price_cents < 500"),
+    ("(" * 600 + "p.price_cents > 250" + ")" * 600, "p.price_cents > 250"),
+    ("NOT " * 1000 + "p.price_cents > 250", "p.price_cents > 250"),
+    ("NOT " * 1001 + "p.price_cents > 250", "NOT p.price_cents > 250"),
+    ("(NOT " * 5001 + "p.name STARTS WITH 'P1'" + ")" * 5001, "NOT p.name STARTS WITH 'P1'"),
+])
+def test_deep_and_long_conditions_run_on_a_small_thread_stack(shop, long_form, short_form):
+    outcomes = json.loads(run_child(SMALL_STACK_RUNNER, shop, stdin=json.dumps([where(long_form), where(short_form)])))
+    assert outcomes[0] == outcomes[1]
+    assert isinstance(outcomes[0], list)
+
+
+MEMORY_RUNNER = textwrap.dedent("""
+    import json, resource, sys, kuv
+    graph, text = sys.argv[1], sys.argv[2]
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    rows = kuv.query(graph, text)
+    grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+    print(json.dumps({"rows": rows, "grown_kib": grown_kib}))
+""")
+
+
+def test_order_by_with_a_small_limit_keeps_only_the_rows_it_returns(tmp_path):
+    # Every product names the same brand, so the fan-in pattern below has fan * fan bindings.
+    fan = 4000
+    pages = [jsonld_page(f"P{i:04d}", f"https://s.example/{i}", sku=f"S{i:04d}") for i in range(fan)]
+    path = str(tmp_path / "fan.bin")
+    kuv.build_graph(pages, path)
+    text = ("MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) "
+            "RETURN a.name AS a, c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3")
+    outcome = json.loads(run_child(MEMORY_RUNNER, path, text))
+    # The last product sorts first; among its bindings the matching order (by a) stays.
+    assert outcome["rows"] == [{"a": f"P{i:04d}", "c": f"P{fan - 1:04d}"} for i in (2, 3, 4)]
+    # Keeping all 16 million bindings with their keys would take far more than this.
+    assert outcome["grown_kib"] < 200 * 1024
