@@ -2,10 +2,15 @@
 
 #include "py/errors.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace kuv::py {
 namespace {
+
+// A sequence's length only hints at how many items iteration gives: at most this many slots
+// are reserved up front, the rest grow as items arrive.
+constexpr Py_ssize_t kMaxReservedItems = Py_ssize_t{1} << 16;
 
 std::string call_name(const Signature& signature) { return std::string(signature.function) + "()"; }
 
@@ -119,7 +124,7 @@ bool extract_texts(PyObject* object, std::vector<std::string>& out) {
     const Py_ssize_t size_hint = PySequence_Size(object);
     if (size_hint < 0) PyErr_Clear();
     out.clear();
-    out.reserve(size_hint > 0 ? static_cast<std::size_t>(size_hint) : 0);
+    out.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(size_hint, 0, kMaxReservedItems)));
     PyRef iterator(PyObject_GetIter(object));
     if (!iterator) return false;
     while (PyRef item{PyIter_Next(iterator.get())}) {
