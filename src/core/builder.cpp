@@ -1,10 +1,12 @@
 #include "core/builder.hpp"
 
+#include "core/interrupt.hpp"
 #include "core/json.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -52,13 +54,11 @@ Str intern_hashed(std::string_view text, std::uint64_t hash, std::vector<char>& 
     return str;
 }
 
-// True when `props` is a JSON object whose member "url" is a string equal to `url`.
-bool props_have_url(std::string_view props, std::string_view url) {
-    static const std::string kUrlKey[] = {"url"};
-    const auto picked = pick_json_members(props, kUrlKey);
-    if (!picked || !picked->values[0]) return false;
-    const Json& member = *picked->values[0];
-    return member.is_string() && member.get_ref<const std::string&>() == url;
+// The "url" member of the JSON object `props`, when there is one and it is a string.
+std::optional<std::string> url_of(std::string_view props, std::span<const std::string> url_key) {
+    auto picked = pick_json_members(props, url_key);
+    if (!picked || !picked->values[0] || !picked->values[0]->is_string()) return std::nullopt;
+    return std::move(picked->values[0]->get_ref<std::string&>());
 }
 
 // One direction of the frozen adjacency, built by a stable counting sort over the kept
@@ -118,13 +118,33 @@ void GraphBuilder::add_edge(std::uint32_t source, RelType rel, std::string_view 
 }
 
 bool GraphBuilder::remove_node_by_url(std::string_view url) {
-    for (std::size_t i = 0; i < nodes_.size(); ++i) {
-        if (props_have_url(text_of(nodes_[i].props), url)) {
-            removed_[i] = true;
-            return true;
-        }
+    const std::string urls[] = {std::string(url)};
+    return remove_nodes_by_urls(urls) == 1;
+}
+
+std::size_t GraphBuilder::remove_nodes_by_urls(std::span<const std::string> urls) {
+    // The distinct URLs, each with whether it has found its node yet.
+    const auto url_at = [urls](std::uint32_t i) { return std::string_view(urls[i]); };
+    TextTable<std::uint32_t> wanted;
+    wanted.reserve(urls.size());
+    for (std::uint32_t i = 0; i < urls.size(); ++i) {
+        const std::uint64_t hash = hash_text(urls[i]);
+        if (!wanted.find(urls[i], hash, url_at)) wanted.insert(hash, i);
     }
-    return false;
+    std::vector<bool> found(urls.size());
+    std::size_t unfound = wanted.size();
+    const std::string url_key[] = {"url"};
+    for (std::size_t i = 0; i < nodes_.size() && unfound > 0; ++i) {
+        check_interrupt();
+        const auto url = url_of(text_of(nodes_[i].props), url_key);
+        if (!url) continue;
+        const std::uint32_t* wanted_index = wanted.find(*url, hash_text(*url), url_at);
+        if (!wanted_index || found[*wanted_index]) continue;
+        found[*wanted_index] = true;
+        removed_[i] = true;
+        --unfound;
+    }
+    return wanted.size() - unfound;
 }
 
 GraphBuilder GraphBuilder::from_graph(const Graph& graph) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -90,6 +92,9 @@ public:
     void add_edge(std::uint32_t source, RelType rel, std::string_view target_id);
     // Marks the first node (in node order) whose props hold a string member "url" equal to `url`.
     bool remove_node_by_url(std::string_view url);
+    // The same for every URL of the list, in one pass over the nodes; a URL listed twice marks
+    // one node. Returns the number of URLs that found a node.
+    std::size_t remove_nodes_by_urls(std::span<const std::string> urls);
     // Freezes into a graph, dropping removed nodes and unresolvable relations. Consumes the builder.
     Graph build() &&;
 

@@ -116,7 +116,7 @@ PyObject* merge_graph(PyObject*, PyObject* args, PyObject* kwargs) {
         auto outcome = run_without_lock([&] {
             core::GraphBuilder builder = builder_from_existing(existing_path);
             extract::ingest_pages_into(builder, pages);
-            for (const std::string& url : removed_urls) builder.remove_node_by_url(url);
+            builder.remove_nodes_by_urls(removed_urls);
             return freeze_and_save(std::move(builder), out_path);
         });
         return finish(outcome, "merge_graph", byte_count);

@@ -3,6 +3,7 @@ import errno
 import os
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -109,6 +110,16 @@ def test_merge_updates_in_place_and_removes(tmp_path):
     same_url = [jsonld_page(name, "https://s.example/same", sku=name) for name in ("One", "Two")]
     kuv.merge_graph("", same_url, ["https://s.example/same"] * 2, graph)
     assert product_names(graph) == ["Two"]
+
+
+def test_merge_removes_a_long_url_list_in_one_pass(tmp_path):
+    graph = str(tmp_path / "g.bin")
+    kuv.build_graph(numbered_pages(5000), graph)
+    urls = [f"https://s.example/{i}" for i in range(0, 5000, 2)] + [f"https://elsewhere/{i}" for i in range(20000)]
+    start = time.monotonic()
+    kuv.merge_graph(graph, [], urls, graph)
+    assert time.monotonic() - start < 20  # a scan of every node per URL takes minutes here
+    assert product_names(graph) == [f"P{i}" for i in range(1, 5000, 2)]
 
 
 def test_merge_same_file_without_changes_is_stable(tmp_path, example_pages):

@@ -70,6 +70,32 @@ TEST(Builder, RemovalByUrlMatchesOnlyAStringUrlMemberOfAnObject) {
     }
 }
 
+TEST(Builder, RemovalOfAUrlListMarksTheFirstNodeOfEachUrl) {
+    const struct {
+        std::vector<std::string> urls;
+        std::size_t found;
+        std::string kept;
+    } cases[] = {
+        {{}, 0, "a b c d"},
+        {{"u1"}, 1, "b c d"},
+        {{"u1", "u1"}, 1, "b c d"},  // listed twice: still only the first node carrying it
+        {{"u2", "nowhere", "u1"}, 2, "b d"},
+        {{"U1", "u1/"}, 0, "a b c d"},
+    };
+    for (const auto& [urls, found, kept] : cases) {
+        GraphBuilder builder;
+        for (const auto& [id, props] : {std::pair{"a", R"({"url":"u1"})"}, {"b", R"({"url":"u1"})"}, {"c", R"({"url":"u2"})"},
+                                        {"d", "{}"}}) {
+            builder.upsert_node(NodeKind::Product, id, "", props);
+        }
+        EXPECT_EQ(builder.remove_nodes_by_urls(urls), found) << ::testing::PrintToString(urls);
+        std::string ids;
+        const Graph graph = std::move(builder).build();
+        for (const Node& node : graph.nodes) ids += (ids.empty() ? "" : " ") + std::string(graph.str(node.id));
+        EXPECT_EQ(ids, kept) << ::testing::PrintToString(urls);
+    }
+}
+
 TEST(Builder, RemovalDropsTheFirstMatchWithItsStringsAndRelationsUntilAnUpsertRevivesIt) {
     GraphBuilder builder;
     for (const char* id : {"first", "second"}) {
