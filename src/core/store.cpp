@@ -83,13 +83,22 @@ Layout layout_of(const Graph& graph) {
 
 bool contains_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-// Creates or truncates `path` and writes all of `image`; false (errno set) on any failure.
+// Creates `path` as a new, empty regular file. Whatever is there already (a leftover temporary
+// file, a named pipe, a symbolic link planted by someone else) is removed, never opened: no link
+// is followed, no open blocks, no other name of the same file is truncated. Returns the
+// descriptor, or -1 (errno set) when the path cannot be cleared (a directory) or created.
+int create_new_file(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+}
+
+// Writes all of `image` to `path` as a new file; false (errno set) on any failure.
 bool write_whole_file(const std::string& path, std::string_view image) {
     if (contains_nul(path)) {
         errno = EINVAL;
         return false;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = create_new_file(path);
     if (fd < 0) return false;
     while (!image.empty()) {
         const ssize_t written = ::write(fd, image.data(), image.size());

@@ -91,6 +91,24 @@ def test_from_dir_skips_named_pipes_without_hanging(tmp_path):
     assert result.stderr == f'kuv: skip "{tmp_path}/pipe.html": {os_error(errno.ENODEV)}\n'
 
 
+@pytest.mark.parametrize("plant", [
+    lambda tmp, victim: os.mkfifo(tmp),
+    lambda tmp, victim: os.symlink(victim, tmp),
+    lambda tmp, victim: os.link(victim, tmp),
+    lambda tmp, victim: tmp.write_text("stale"),
+])
+def test_whatever_sits_at_the_temporary_path_is_replaced_not_opened(tmp_path, plant):
+    victim, out = tmp_path / "victim", tmp_path / "g.bin"
+    victim.write_text("not yours")
+    plant(tmp_path / "g.bin.tmp", victim)
+    script = "import kuv, sys; print(kuv.build_graph([], sys.argv[1]))"
+    result = subprocess.run([sys.executable, "-c", script, str(out)], capture_output=True, text=True, timeout=60)
+    assert (result.returncode, result.stdout.strip()) == (0, str(out.stat().st_size)), result.stderr
+    assert out.is_file() and not out.is_symlink() and kuv.query(str(out), "MATCH (n) RETURN n") == []
+    assert victim.read_text() == "not yours"
+    assert sorted(os.listdir(tmp_path)) == ["g.bin", "victim"]
+
+
 @pytest.mark.parametrize("existing", ["", "missing.bin", "dir", "\0x"])
 def test_merge_without_existing_graph_is_a_fresh_build(tmp_path, existing):
     (tmp_path / "dir").mkdir()

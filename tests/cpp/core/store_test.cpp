@@ -157,6 +157,26 @@ TEST(GraphFileSave, FailuresLeaveTheOutputUntouched) {
     EXPECT_FALSE(fs::exists(dir / "h.b"));
 }
 
+TEST(GraphFileSave, WhateverIsAtTheTemporaryPathIsReplacedNeverFollowedOrOpened) {
+    const TempDir dir;
+    const std::pair<std::string, std::function<void()>> cases[] = {
+        {"leftover file", [&] { write_file(dir / "g.bin.tmp", "half a graph"); }},
+        {"link to a file", [&] { fs::create_symlink(dir / "victim", dir / "g.bin.tmp"); }},
+        {"link to nothing", [&] { fs::create_symlink(dir / "nowhere", dir / "g.bin.tmp"); }},
+        {"second name of a file", [&] { fs::create_hard_link(dir / "victim", dir / "g.bin.tmp"); }},
+    };
+    for (const auto& [planted, plant] : cases) {
+        write_file(dir / "victim", "not yours");
+        plant();
+        EXPECT_EQ(save(sample_graph(), dir / "g.bin"), serialize(sample_graph()).size()) << planted;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "g.bin"))) << planted;
+        EXPECT_EQ(read_file(dir / "g.bin"), serialize(sample_graph())) << planted;
+        EXPECT_EQ(read_file(dir / "victim"), "not yours") << planted;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "g.bin.tmp"))) << planted;
+        EXPECT_FALSE(fs::exists(dir / "nowhere")) << planted;
+    }
+}
+
 TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     const TempDir dir;
     save(sample_graph(), dir / "a");
