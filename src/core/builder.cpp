@@ -118,13 +118,12 @@ void GraphBuilder::add_edge(std::uint32_t source, RelType rel, std::string_view 
 }
 
 bool GraphBuilder::remove_node_by_url(std::string_view url) {
-    const std::string urls[] = {std::string(url)};
-    return remove_nodes_by_urls(urls) == 1;
+    return remove_nodes_by_urls({&url, 1}) == 1;
 }
 
-std::size_t GraphBuilder::remove_nodes_by_urls(std::span<const std::string> urls) {
+std::size_t GraphBuilder::remove_nodes_by_urls(std::span<const std::string_view> urls) {
     // The distinct URLs, each with whether it has found its node yet.
-    const auto url_at = [urls](std::uint32_t i) { return std::string_view(urls[i]); };
+    const auto url_at = [urls](std::uint32_t i) { return urls[i]; };
     TextTable<std::uint32_t> wanted;
     wanted.reserve(urls.size());
     for (std::uint32_t i = 0; i < urls.size(); ++i) {
@@ -152,6 +151,7 @@ GraphBuilder GraphBuilder::from_graph(const Graph& graph) {
     builder.nodes_.reserve(graph.nodes.size());
     builder.id_index_.reserve(graph.nodes.size());
     for (const Node& node : graph.nodes) {
+        check_interrupt();
         builder.upsert_node(node.kind, graph.str(node.id), graph.str(node.name), graph.str(node.props));
     }
     for (std::uint32_t i = 0; i < graph.nodes.size(); ++i) {
@@ -177,6 +177,7 @@ Graph GraphBuilder::build() && {
     InternMap pool_map;
     pool_map.reserve(intern_map_.size());  // the kept nodes' strings are among those interned
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        check_interrupt();
         if (new_index[i] == kDropped) continue;
         const Node& old = nodes_[i];
         const Str id = reintern(text_of(old.id), graph.string_pool, pool_map);
@@ -191,6 +192,7 @@ Graph GraphBuilder::build() && {
     outgoing.reserve(pending_edges_.size());
     incoming.reserve(pending_edges_.size());
     for (const PendingEdge& pending : pending_edges_) {
+        check_interrupt();
         if (pending.source >= nodes_.size() || new_index[pending.source] == kDropped) continue;
         const std::string_view target_id = target_of(pending);
         const std::uint32_t* target = find_node(target_id, hash_text(target_id));

@@ -94,7 +94,7 @@ public:
     bool remove_node_by_url(std::string_view url);
     // The same for every URL of the list, in one pass over the nodes; a URL listed twice marks
     // one node. Returns the number of URLs that found a node.
-    std::size_t remove_nodes_by_urls(std::span<const std::string> urls);
+    std::size_t remove_nodes_by_urls(std::span<const std::string_view> urls);
     // Freezes into a graph, dropping removed nodes and unresolvable relations. Consumes the builder.
     Graph build() &&;
 

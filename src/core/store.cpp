@@ -2,8 +2,11 @@
 
 #include "core/debug_text.hpp"
 #include "core/error.hpp"
+#include "core/file_descriptor.hpp"
+#include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +25,9 @@ constexpr std::size_t kElementSize[kArrayCount] = {1, kNodeRecordSize, kEdgeEntr
 constexpr std::uint64_t field_position(int array) { return 8 + 8 * std::uint64_t(array); }
 
 constexpr char kCorrupt[] = "rkyv access (corrupt graph.bin?)";
+
+// The image is written in pieces of this size, with a poll for a stop request before each.
+constexpr std::size_t kWriteChunkBytes = std::size_t{16} << 20;
 
 // ---------------------------------------------------------------------------------------------
 // Writing
@@ -92,26 +98,25 @@ int create_new_file(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
 }
 
-// Writes all of `image` to `path` as a new file; false (errno set) on any failure.
+// Writes all of `image` to `path` as a new file; false (errno set) on any failure. Polls for a
+// stop request between chunks, so a large image does not delay a Ctrl-C.
 bool write_whole_file(const std::string& path, std::string_view image) {
     if (contains_nul(path)) {
         errno = EINVAL;
         return false;
     }
-    const int fd = create_new_file(path);
-    if (fd < 0) return false;
+    FileDescriptor fd(create_new_file(path));
+    if (fd.get() < 0) return false;
     while (!image.empty()) {
-        const ssize_t written = ::write(fd, image.data(), image.size());
+        poll_interrupt();
+        const ssize_t written = ::write(fd.get(), image.data(), std::min(image.size(), kWriteChunkBytes));
         if (written < 0) {
             if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
             return false;
         }
         image.remove_prefix(static_cast<std::size_t>(written));
     }
-    return ::close(fd) == 0;
+    return fd.close();
 }
 
 bool rename_over(const std::string& from, const std::string& to) {
@@ -276,7 +281,13 @@ std::string temp_path_for(const std::string& out_path) {
 std::uint64_t save(const Graph& graph, const std::string& out_path) {
     const std::string image = serialize(graph);
     const std::string temp_path = temp_path_for(out_path);
-    if (!write_whole_file(temp_path, image)) throw Error("write tmp graph.bin");
+    try {
+        if (!write_whole_file(temp_path, image)) throw Error("write tmp graph.bin");
+        poll_interrupt();  // the last moment at which stopping leaves the output as it was
+    } catch (const Interrupted&) {
+        ::unlink(temp_path.c_str());  // ours, and of no use to anyone
+        throw;
+    }
     if (!rename_over(temp_path, out_path)) throw Error("atomic rename graph.bin");
     return image.size();
 }

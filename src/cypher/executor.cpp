@@ -1,6 +1,7 @@
 #include "cypher/executor.hpp"
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/json.hpp"
 #include "cypher/parser.hpp"
 
@@ -429,6 +430,7 @@ void match_path(const LoadedGraph& graph, const Pattern& pattern, Evaluator& eva
         std::size_t level = 0;
         cursors[0] = run_of(graph, start, pattern.rels[0].direction);
         while (true) {
+            check_interrupt();
             EdgeCursor& cursor = cursors[level];
             if (cursor.next == cursor.end) {
                 if (level == 0) break;

@@ -1,6 +1,7 @@
 #include "extract/pipeline.hpp"
 
 #include "core/debug_text.hpp"
+#include "core/interrupt.hpp"
 #include "core/mapped_file.hpp"
 #include "core/os_error.hpp"
 #include "core/stderr.hpp"
@@ -10,9 +11,9 @@
 #include "extract/jsonld.hpp"
 #include "extract/next_data.hpp"
 #include "extract/platform_json.hpp"
-#include "extract/worker_pool.hpp"
 
-
+#include <algorithm>
+#include <memory>
 
 namespace kuv::extract {
 namespace {
@@ -21,6 +22,8 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 // The first source, in priority order, that yields anything. The DOM is built only when the
 // three text-scanning sources found nothing.
@@ -87,15 +90,48 @@ void ingest_into(core::GraphBuilder& builder, const PageExtract& page, const Pri
                page);
 }
 
-void ingest_pages_into(core::GraphBuilder& builder, const std::vector<std::string>& pages) {
-    std::vector<std::pair<PageExtract, PriceScale>> results(pages.size());
-    WorkerPool::shared().run(pages.size(), [&](std::size_t i) { results[i] = extract_page(pages[i]); });
-    for (const auto& [extract, scale] : results) ingest_into(builder, extract, scale);
+struct PageStream::Slot {
+    std::string_view page;
+    std::unique_ptr<std::pair<PageExtract, PriceScale>> result;
+};
+
+PageStream::PageStream()
+    : slots_(kWindow),
+      batch_(WorkerPool::shared(), [this](std::size_t index) {
+          Slot& slot = slots_[index % kWindow];
+          slot.result = std::make_unique<std::pair<PageExtract, PriceScale>>(extract_page(slot.page));
+      }) {}
+
+PageStream::~PageStream() = default;
+
+void PageStream::add(std::string_view page) {
+    pages_.push_back(page);
+    release_window();
+}
+
+void PageStream::release_window() {
+    const std::size_t end = std::min(pages_.size(), ingested_ + kWindow);
+    if (released_ == end) return;
+    for (; released_ < end; ++released_) slots_[released_ % kWindow].page = pages_[released_];
+    batch_.release(released_);
+}
+
+void PageStream::ingest_into(core::GraphBuilder& builder) {
+    for (; ingested_ < pages_.size(); release_window()) {
+        batch_.wait(ingested_);
+        Slot& slot = slots_[ingested_ % kWindow];
+        extract::ingest_into(builder, slot.result->first, slot.result->second);
+        slot.result.reset();
+        ++ingested_;
+    }
 }
 
 core::GraphBuilder build_from_files(const std::vector<std::string>& paths) {
     core::GraphBuilder builder;
-    for (const std::string& path : paths) ingest_file(builder, path);
+    for (const std::string& path : paths) {
+        poll_interrupt();
+        ingest_file(builder, path);
+    }
     return builder;
 }
 

@@ -72,7 +72,7 @@ TEST(Builder, RemovalByUrlMatchesOnlyAStringUrlMemberOfAnObject) {
 
 TEST(Builder, RemovalOfAUrlListMarksTheFirstNodeOfEachUrl) {
     const struct {
-        std::vector<std::string> urls;
+        std::vector<std::string_view> urls;
         std::size_t found;
         std::string kept;
     } cases[] = {

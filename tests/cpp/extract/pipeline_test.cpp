@@ -48,7 +48,7 @@ TEST(ExtractPage, SourcePriorityAndPriceEvidence) {
     }
 }
 
-TEST(IngestPagesInto, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
+TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
     std::vector<std::string> pages, expected;
     for (int i = 0; i < 500; ++i) {
         pages.push_back(jsonld_page("sku" + std::to_string(i), "Item " + std::to_string(i)));
@@ -58,8 +58,10 @@ TEST(IngestPagesInto, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
                                jsonld_page("sku0", "First again")});
     expected.push_back("Mug");
     core::GraphBuilder builder;
-    ingest_pages_into(builder, pages);
-    ingest_pages_into(builder, {});
+    PageStream stream;
+    for (const std::string& page : pages) stream.add(page);
+    stream.ingest_into(builder);
+    PageStream().ingest_into(builder);
     EXPECT_EQ(product_names(std::move(builder)), expected);
 }
 
