@@ -12,9 +12,6 @@
 #include "extract/next_data.hpp"
 #include "extract/platform_json.hpp"
 
-#include <algorithm>
-#include <memory>
-
 namespace kuv::extract {
 namespace {
 
@@ -88,42 +85,6 @@ void ingest_into(core::GraphBuilder& builder, const PageExtract& page, const Pri
                    [](const NoProducts&) {},
                },
                page);
-}
-
-struct PageStream::Slot {
-    std::string_view page;
-    std::unique_ptr<std::pair<PageExtract, PriceScale>> result;
-};
-
-PageStream::PageStream()
-    : slots_(kWindow),
-      batch_(WorkerPool::shared(), [this](std::size_t index) {
-          Slot& slot = slots_[index % kWindow];
-          slot.result = std::make_unique<std::pair<PageExtract, PriceScale>>(extract_page(slot.page));
-      }) {}
-
-PageStream::~PageStream() = default;
-
-void PageStream::add(std::string_view page) {
-    pages_.push_back(page);
-    release_window();
-}
-
-void PageStream::release_window() {
-    const std::size_t end = std::min(pages_.size(), ingested_ + kWindow);
-    if (released_ == end) return;
-    for (; released_ < end; ++released_) slots_[released_ % kWindow].page = pages_[released_];
-    batch_.release(released_);
-}
-
-void PageStream::ingest_into(core::GraphBuilder& builder) {
-    for (; ingested_ < pages_.size(); release_window()) {
-        batch_.wait(ingested_);
-        Slot& slot = slots_[ingested_ % kWindow];
-        extract::ingest_into(builder, slot.result->first, slot.result->second);
-        slot.result.reset();
-        ++ingested_;
-    }
 }
 
 core::GraphBuilder build_from_files(const std::vector<std::string>& paths) {

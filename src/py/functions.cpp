@@ -5,6 +5,7 @@
 #include "core/store.hpp"
 #include "cypher/executor.hpp"
 #include "cypher/parser.hpp"
+#include "extract/page_stream.hpp"
 #include "extract/pipeline.hpp"
 #include "py/binding.hpp"
 #include "py/conversion.hpp"

@@ -1,4 +1,4 @@
-#include "core/builder.hpp"
+#include "core/text_table.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "extract/pipeline.hpp"
 
+#include "extract/page_stream.hpp"
+
 #include "graph_snapshot.hpp"
 
 #include <gtest/gtest.h>
