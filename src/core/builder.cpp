@@ -46,7 +46,7 @@ public:
         texts_.reserve(text_bound);
     }
 
-    Str intern(std::string_view text, std::uint64_t hash) {
+    Str intern(std::string_view text, TextHash hash) {
         const auto in_pool = [this](Str s) { return std::string_view(pool_.data() + s.offset, s.len); };
         if (const Str* found = texts_.find(text, hash, in_pool)) return *found;
         const Str str{static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint32_t>(text.size())};
@@ -62,61 +62,62 @@ private:
 
 }  // namespace
 
-GraphBuilder::Text GraphBuilder::hold(std::string_view text, std::uint64_t hash) {
-    const TextArena::Stored stored = arena_.store(text);
-    return {stored.text.data(), static_cast<std::uint32_t>(text.size()), stored.block, hash};
+GraphBuilder::Text GraphBuilder::hold(const Text& text, std::uint32_t& block) {
+    const TextArena::Stored stored = arena_.store(text.view());
+    block = stored.block;
+    return {stored.text.data(), text.size, text.hash};
 }
 
-GraphBuilder::Text GraphBuilder::keep_or_hold(const Text& held, std::string_view text, std::uint64_t hash) {
-    if (held.hash == hash && held.view() == text) return held;
-    return hold(text, hash);
+const std::uint32_t* GraphBuilder::find_node(const Text& id) const {
+    return id_index_.find(id.view(), id.hash, [this](std::uint32_t index) { return nodes_[index].texts[kId].view(); });
 }
 
-const std::uint32_t* GraphBuilder::find_node(std::string_view id, std::uint64_t hash) const {
-    return id_index_.find(id, hash, [this](std::uint32_t index) { return nodes_[index].id.view(); });
-}
-
-std::uint32_t GraphBuilder::upsert(NodeKind kind, const Text& id, const Text& name, const Text& props) {
-    if (const std::uint32_t* found = find_node(id.view(), id.hash)) {
+std::uint32_t GraphBuilder::upsert(NodeKind kind, const std::array<Text, 3>& texts) {
+    if (const std::uint32_t* found = find_node(texts[kId])) {
         NodeEntry& node = nodes_[*found];
         node.kind = kind;
-        node.name = keep_or_hold(node.name, name.view(), name.hash);
-        node.props = keep_or_hold(node.props, props.view(), props.hash);
+        for (const Field field : {kName, kProps}) {  // an unchanged text is not held twice
+            Text& held = node.texts[field];
+            if (held.hash != texts[field].hash || held.view() != texts[field].view()) held = hold(texts[field], node.blocks[field]);
+        }
         removed_[*found] = false;
         return *found;
     }
     const auto index = static_cast<std::uint32_t>(nodes_.size());
-    nodes_.push_back(NodeEntry{hold(id.view(), id.hash), hold(name.view(), name.hash), hold(props.view(), props.hash), kind});
+    NodeEntry& node = nodes_.emplace_back();
+    node.kind = kind;
+    for (const Field field : {kId, kName, kProps}) node.texts[field] = hold(texts[field], node.blocks[field]);
     removed_.push_back(false);
-    id_index_.insert(id.hash, index);
+    id_index_.insert(texts[kId].hash, index);
     return index;
+}
+
+GraphBuilder::Text GraphBuilder::hashed(std::string_view text) {
+    return {text.data(), static_cast<std::uint32_t>(text.size()), hash_text(text)};
 }
 
 std::uint32_t GraphBuilder::upsert_node(NodeKind kind, std::string_view id, std::string_view name,
                                         std::string_view props) {
-    const auto outside = [](std::string_view text) { return Text{text.data(), static_cast<std::uint32_t>(text.size()), TextArena::kNoBlock, hash_text(text)}; };
-    return upsert(kind, outside(id), outside(name), outside(props));
+    return upsert(kind, {hashed(id), hashed(name), hashed(props)});
 }
 
 void GraphBuilder::record_edge(std::uint32_t source, RelType rel, const Text& target_id) {
-    if (const std::uint32_t* target = find_node(target_id.view(), target_id.hash)) {
+    if (const std::uint32_t* target = find_node(target_id)) {
         edges_.push_back({source, *target, rel, true});
         return;
     }
     edges_.push_back({source, static_cast<std::uint32_t>(unresolved_targets_.size()), rel, false});
-    unresolved_targets_.push_back(hold(target_id.view(), target_id.hash));
+    std::uint32_t block = 0;
+    unresolved_targets_.push_back(hold(target_id, block));
 }
 
 void GraphBuilder::add_edge(std::uint32_t source, RelType rel, std::string_view target_id) {
-    record_edge(source, rel, Text{target_id.data(), static_cast<std::uint32_t>(target_id.size()), TextArena::kNoBlock, hash_text(target_id)});
+    record_edge(source, rel, hashed(target_id));
 }
 
 void GraphBuilder::absorb(const GraphBuilder& page) {
     std::vector<std::uint32_t> index_of(page.nodes_.size());
-    for (std::size_t i = 0; i < page.nodes_.size(); ++i) {
-        const NodeEntry& node = page.nodes_[i];
-        index_of[i] = upsert(node.kind, node.id, node.name, node.props);
-    }
+    for (std::size_t i = 0; i < page.nodes_.size(); ++i) index_of[i] = upsert(page.nodes_[i].kind, page.nodes_[i].texts);
     for (const PendingEdge& edge : page.edges_) {
         const std::uint32_t source = edge.source < index_of.size() ? index_of[edge.source] : kDropped;
         if (edge.resolved) {
@@ -135,7 +136,7 @@ std::size_t GraphBuilder::remove_nodes_by_urls(std::span<const std::string_view>
     TextTable<std::uint32_t> wanted;
     wanted.reserve(urls.size());
     for (std::uint32_t i = 0; i < urls.size(); ++i) {
-        const std::uint64_t hash = hash_text(urls[i]);
+        const TextHash hash = hash_text(urls[i]);
         if (!wanted.find(urls[i], hash, url_at)) wanted.insert(hash, i);
     }
     std::vector<bool> found(urls.size());
@@ -143,7 +144,7 @@ std::size_t GraphBuilder::remove_nodes_by_urls(std::span<const std::string_view>
     const std::string url_key[] = {"url"};
     for (std::size_t i = 0; i < nodes_.size() && unfound > 0; ++i) {
         check_interrupt();
-        const auto url = url_of(nodes_[i].props.view(), url_key);
+        const auto url = url_of(nodes_[i].texts[kProps].view(), url_key);
         if (!url) continue;
         const std::uint32_t* wanted_index = wanted.find(*url, hash_text(*url), url_at);
         if (!wanted_index || found[*wanted_index]) continue;
@@ -190,8 +191,7 @@ Graph GraphBuilder::build() && {
         if (edge.source >= nodes_.size() || new_index[edge.source] == kDropped) continue;
         std::uint32_t target = edge.target;
         if (!edge.resolved) {
-            const Text& id = unresolved_targets_[edge.target];
-            const std::uint32_t* found = find_node(id.view(), id.hash);
+            const std::uint32_t* found = find_node(unresolved_targets_[edge.target]);
             if (!found) continue;
             target = *found;
         }
@@ -212,9 +212,9 @@ Graph GraphBuilder::build() && {
     std::size_t byte_bound = 0;
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
         if (new_index[i] == kDropped) continue;
-        for (const Text* text : {&nodes_[i].id, &nodes_[i].name, &nodes_[i].props}) {
-            if (text->block != TextArena::kNoBlock) last_reader[text->block] = i;
-            byte_bound += text->size;
+        for (const Field field : {kId, kName, kProps}) {
+            if (nodes_[i].blocks[field] != TextArena::kNoBlock) last_reader[nodes_[i].blocks[field]] = i;
+            byte_bound += nodes_[i].texts[field].size;
         }
     }
     std::vector<std::pair<std::size_t, std::uint32_t>> releases;  // (last reader, block), by reader
@@ -234,10 +234,9 @@ Graph GraphBuilder::build() && {
         check_interrupt();
         if (new_index[i] == kDropped) continue;
         const NodeEntry& node = nodes_[i];
-        const Str id = pool.intern(node.id.view(), node.id.hash);
-        const Str name = pool.intern(node.name.view(), node.name.hash);
-        const Str props = pool.intern(node.props.view(), node.props.hash);
-        graph.nodes.push_back(Node{node.kind, id, name, props});
+        std::array<Str, 3> strs;
+        for (const Field field : {kId, kName, kProps}) strs[field] = pool.intern(node.texts[field].view(), node.texts[field].hash);
+        graph.nodes.push_back(Node{node.kind, strs[kId], strs[kName], strs[kProps]});
         for (; next_release != releases.end() && next_release->first == i; ++next_release) arena_.release(next_release->second);
     }
     nodes_ = {};

@@ -5,6 +5,7 @@
 #include "core/text_arena.hpp"
 #include "core/text_table.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,18 +43,17 @@ public:
     std::size_t node_count() const { return nodes_.size(); }
 
 private:
-    // A text held in the arena, with its hash.
+    // A text, with its hash.
     struct Text {
         const char* data = nullptr;
         std::uint32_t size = 0;
-        std::uint32_t block = TextArena::kNoBlock;
-        std::uint64_t hash = 0;
+        TextHash hash = 0;
         std::string_view view() const { return {data, size}; }
     };
+    enum Field { kId, kName, kProps };
     struct NodeEntry {
-        Text id;
-        Text name;
-        Text props;
+        std::array<Text, 3> texts;             // id, name, props, held in the arena
+        std::array<std::uint32_t, 3> blocks;   // the arena blocks holding them
         NodeKind kind;
     };
     // The target is a node index once its id names a node (ids never change owner), until then
@@ -65,11 +65,11 @@ private:
         bool resolved;
     };
 
-    Text hold(std::string_view text, std::uint64_t hash);
-    // `held`, or `text` newly held when it differs.
-    Text keep_or_hold(const Text& held, std::string_view text, std::uint64_t hash);
-    const std::uint32_t* find_node(std::string_view id, std::uint64_t hash) const;
-    std::uint32_t upsert(NodeKind kind, const Text& id, const Text& name, const Text& props);
+    static Text hashed(std::string_view text);  // a text of the caller's
+    // Copies `text` into the arena; the copy's block goes to `block`.
+    Text hold(const Text& text, std::uint32_t& block);
+    const std::uint32_t* find_node(const Text& id) const;
+    std::uint32_t upsert(NodeKind kind, const std::array<Text, 3>& texts);
     void record_edge(std::uint32_t source, RelType rel, const Text& target_id);
 
     TextArena arena_;

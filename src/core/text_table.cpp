@@ -21,8 +21,8 @@ std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
 
 }  // namespace
 
-// Folds each 8-byte word into the state with a 128-bit multiply.
-std::uint64_t hash_text(std::string_view text) {
+// Folds each 8-byte word into the state with a 128-bit multiply, then the state's halves.
+TextHash hash_text(std::string_view text) {
     constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15;
     std::uint64_t state = hash_seed() ^ text.size();
     std::uint64_t word = 0;
@@ -33,7 +33,7 @@ std::uint64_t hash_text(std::string_view text) {
     word = 0;
     if (!text.empty()) std::memcpy(&word, text.data(), text.size());
     state = fold_multiply(state ^ word, kMultiplier);
-    return std::max<std::uint64_t>(state, 1);
+    return std::max<TextHash>(static_cast<TextHash>(state ^ (state >> 32)), 1);
 }
 
 }  // namespace kuv::core

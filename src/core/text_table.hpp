@@ -9,9 +9,11 @@
 
 namespace kuv::core {
 
-// A keyed hash of `text` (the key is drawn once per process, so colliding texts cannot be
-// prepared in advance). Never 0, the empty-slot mark of TextTable.
-std::uint64_t hash_text(std::string_view text);
+// A keyed 32-bit hash of `text` (the key is drawn once per process, so colliding texts cannot be
+// prepared in advance). Never 0, the empty-slot mark of TextTable. 32 bits keep table slots and
+// the builder's records small; equal hashes are always confirmed by comparing the texts.
+using TextHash = std::uint32_t;
+TextHash hash_text(std::string_view text);
 
 // The texts live elsewhere (a string pool, node records): a slot holds only the text's hash and
 // its value, and a lookup compares through the caller's value -> text function, so no text is
@@ -21,7 +23,7 @@ class TextTable {
 public:
     // The value whose text equals `text`, or nullptr. `hash` must be non-zero.
     template <class TextOf>
-    const Value* find(std::string_view text, std::uint64_t hash, const TextOf& text_of) const {
+    const Value* find(std::string_view text, TextHash hash, const TextOf& text_of) const {
         if (slots_.empty()) return nullptr;
         for (std::size_t i = hash & mask(); slots_[i].hash != kEmpty; i = (i + 1) & mask()) {
             if (slots_[i].hash == hash && text_of(slots_[i].value) == text) return &slots_[i].value;
@@ -30,7 +32,7 @@ public:
     }
 
     // Adds `value` under `hash`; the caller has made sure its text is not in the table yet.
-    void insert(std::uint64_t hash, Value value) {
+    void insert(TextHash hash, Value value) {
         if (!fits(size_ + 1)) rehash(slots_.empty() ? 16 : slots_.size() * 2);
         place(hash, value);
         ++size_;
@@ -46,9 +48,9 @@ public:
     std::size_t size() const { return size_; }
 
 private:
-    static constexpr std::uint64_t kEmpty = 0;
+    static constexpr TextHash kEmpty = 0;
     struct Slot {
-        std::uint64_t hash = kEmpty;
+        TextHash hash = kEmpty;
         Value value{};
     };
 
@@ -57,7 +59,7 @@ private:
     static bool fits(std::size_t count, std::size_t slot_count) { return count * 4 <= slot_count * 3; }
     bool fits(std::size_t count) const { return fits(count, slots_.size()); }
 
-    void place(std::uint64_t hash, Value value) {
+    void place(TextHash hash, Value value) {
         std::size_t i = hash & mask();
         while (slots_[i].hash != kEmpty) i = (i + 1) & mask();
         slots_[i] = Slot{hash, value};

@@ -5,9 +5,9 @@
 namespace kuv::extract {
 
 PageStream::PageStream()
-    : slots_(kSlots),
+    : slots_(kWindow),
       batch_(WorkerPool::shared(), [this](std::size_t group) {
-          Slot& slot = slots_[group % kSlots];
+          Slot& slot = slots_[group % kWindow];
           auto graph = std::make_unique<core::GraphBuilder>();
           for (const std::string_view page : slot.pages) {
               const auto [extract, scale] = extract_page(page);
@@ -29,19 +29,16 @@ void PageStream::add(std::string_view page) {
 
 void PageStream::close_group() {
     if (open_first_ == pages_.size()) return;
-    groups_.push_back({open_first_, pages_.size(), open_bytes_});
+    groups_.push_back({open_first_, pages_.size()});
     open_first_ = pages_.size();
     open_bytes_ = 0;
 }
 
 void PageStream::release_window() {
     const std::size_t before = released_;
-    while (released_ < groups_.size() && released_ < absorbed_ + kSlots &&
-           (released_ == absorbed_ || bytes_in_flight_ + groups_[released_].bytes <= kWindowBytes)) {
+    for (; released_ < groups_.size() && released_ < absorbed_ + kWindow; ++released_) {
         const Group& group = groups_[released_];
-        slots_[released_ % kSlots].pages.assign(pages_.begin() + group.first_page, pages_.begin() + group.end_page);
-        bytes_in_flight_ += group.bytes;
-        ++released_;
+        slots_[released_ % kWindow].pages.assign(pages_.begin() + group.first_page, pages_.begin() + group.end_page);
     }
     if (released_ != before) batch_.release(released_);
 }
@@ -51,10 +48,9 @@ void PageStream::ingest_into(core::GraphBuilder& builder) {
     for (; absorbed_ < groups_.size(); ++absorbed_) {
         release_window();
         batch_.wait(absorbed_);
-        Slot& slot = slots_[absorbed_ % kSlots];
+        Slot& slot = slots_[absorbed_ % kWindow];
         builder.absorb(*slot.graph);
         slot.graph.reset();
-        bytes_in_flight_ -= groups_[absorbed_].bytes;
     }
 }
 

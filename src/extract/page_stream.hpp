@@ -15,16 +15,16 @@ namespace kuv::extract {
 // into a builder of the group's own (all the JSON, price and hashing work), and the calling
 // thread absorbs these builders in order, which has the same effect as ingesting every page
 // itself. A group is handed to the workers as soon as it is complete, also while later pages
-// are still being added. At most kWindowBytes of page text are extracted ahead of absorption,
-// and a group's builder is freed once absorbed, so memory stays bounded however many pages
-// there are.
+// are still being added. At most kWindow groups are extracted ahead of absorption, and a
+// group's builder is freed once absorbed, so memory stays bounded however many pages there are
+// (the page texts themselves belong to the caller).
 class PageStream {
 public:
-    // A group closes when it holds this many bytes of page text or this many pages.
+    // A group closes when it holds this many bytes of page text or this many pages, so its
+    // builder stays about as small as its text.
     static constexpr std::size_t kGroupBytes = std::size_t{64} << 10;
     static constexpr std::size_t kGroupPages = 256;
-    static constexpr std::size_t kWindowBytes = std::size_t{64} << 20;
-    static constexpr std::size_t kSlots = 4096;  // groups in flight at most
+    static constexpr std::size_t kWindow = 1024;
 
     PageStream();
     ~PageStream();  // stops extraction and waits for the groups being extracted
@@ -41,7 +41,6 @@ private:
     struct Group {
         std::size_t first_page;
         std::size_t end_page;
-        std::size_t bytes;
     };
     struct Slot {
         std::vector<std::string_view> pages;
@@ -57,8 +56,7 @@ private:
     std::size_t open_bytes_ = 0;
     std::size_t released_ = 0;         // groups handed to the workers
     std::size_t absorbed_ = 0;         // groups absorbed
-    std::size_t bytes_in_flight_ = 0;  // page text of released groups not yet absorbed
-    std::vector<Slot> slots_;          // group g is extracted into slot g % kSlots
+    std::vector<Slot> slots_;          // group g is extracted into slot g % kWindow
     WorkerPool::Batch batch_;          // last: destroyed first, while the slots still exist
 };
 
