@@ -1,13 +1,14 @@
 #include "extract/page_stream.hpp"
 
+#include "core/interrupt.hpp"
 #include "extract/pipeline.hpp"
 
 namespace kuv::extract {
 
-PageStream::PageStream()
-    : slots_(kWindow),
+PageStream::PageStream(std::size_t window)
+    : slots_(window),
       batch_(WorkerPool::shared(), [this](std::size_t group) {
-          Slot& slot = slots_[group % kWindow];
+          Slot& slot = slots_[group % slots_.size()];
           auto graph = std::make_unique<core::GraphBuilder>();
           for (const std::string_view page : slot.pages) {
               const auto [extract, scale] = extract_page(page);
@@ -36,9 +37,9 @@ void PageStream::close_group() {
 
 void PageStream::release_window() {
     const std::size_t before = released_;
-    for (; released_ < groups_.size() && released_ < absorbed_ + kWindow; ++released_) {
+    for (; released_ < groups_.size() && released_ < absorbed_ + slots_.size(); ++released_) {
         const Group& group = groups_[released_];
-        slots_[released_ % kWindow].pages.assign(pages_.begin() + group.first_page, pages_.begin() + group.end_page);
+        slots_[released_ % slots_.size()].pages.assign(pages_.begin() + group.first_page, pages_.begin() + group.end_page);
     }
     if (released_ != before) batch_.release(released_);
 }
@@ -46,9 +47,10 @@ void PageStream::release_window() {
 void PageStream::ingest_into(core::GraphBuilder& builder) {
     close_group();
     for (; absorbed_ < groups_.size(); ++absorbed_) {
+        poll_interrupt();  // also when the workers are always ahead
         release_window();
         batch_.wait(absorbed_);
-        Slot& slot = slots_[absorbed_ % kWindow];
+        Slot& slot = slots_[absorbed_ % slots_.size()];
         builder.absorb(*slot.graph);
         slot.graph.reset();
     }

@@ -26,7 +26,8 @@ public:
     static constexpr std::size_t kGroupPages = 256;
     static constexpr std::size_t kWindow = 1024;
 
-    PageStream();
+    // `window`: the groups extracted ahead of absorption at most.
+    explicit PageStream(std::size_t window = kWindow);
     ~PageStream();  // stops extraction and waits for the groups being extracted
     PageStream(const PageStream&) = delete;
     PageStream& operator=(const PageStream&) = delete;
@@ -56,7 +57,7 @@ private:
     std::size_t open_bytes_ = 0;
     std::size_t released_ = 0;         // groups handed to the workers
     std::size_t absorbed_ = 0;         // groups absorbed
-    std::vector<Slot> slots_;          // group g is extracted into slot g % kWindow
+    std::vector<Slot> slots_;          // group g is extracted into slot g % slots_.size()
     WorkerPool::Batch batch_;          // last: destroyed first, while the slots still exist
 };
 

@@ -181,6 +181,23 @@ TEST(Builder, ThawKeepsPoolNodesAndOutgoingRunsFoldsRepeatedIdsAndRefusesBadUtf8
     EXPECT_THROW(GraphBuilder::from_graph(stored), Fatal);
 }
 
+// Freezing frees the held texts block by block as it copies them; texts written long after
+// their node (overwrites) or shared between nodes must still be there when they are copied.
+TEST(Builder, FreezingCopiesEveryTextBeforeItsBlockIsFreed) {
+    const auto props = [](int i, int version) { return "{\"v\":" + std::to_string(version) + ",\"pad\":\"" + std::string(4000, char('a' + i % 26)) + "\"}"; };
+    GraphBuilder overwritten;
+    GraphBuilder fresh;  // only the final values
+    for (int i = 0; i < 2000; ++i) overwritten.upsert_node(NodeKind::Product, "n" + std::to_string(i), "", props(i, 1));
+    for (int i = 0; i < 2000; i += 7) overwritten.upsert_node(NodeKind::Offer, "n" + std::to_string(i), "x", props(i, 2));
+    overwritten.upsert_node(NodeKind::Brand, "n0", "last", props(0, 3));
+    for (int i = 0; i < 2000; ++i) {
+        const bool changed = i % 7 == 0;
+        fresh.upsert_node(i == 0 ? NodeKind::Brand : changed ? NodeKind::Offer : NodeKind::Product, "n" + std::to_string(i),
+                          i == 0 ? "last" : changed ? "x" : "", props(i, i == 0 ? 3 : changed ? 2 : 1));
+    }
+    EXPECT_EQ(std::move(overwritten).build(), std::move(fresh).build());
+}
+
 TEST(Builder, IdsAndStringsResolveAcrossTableGrowth) {  // both tables grow many times while being read
     GraphBuilder builder;
     for (std::uint32_t i = 0; i < 3000; ++i) {
