@@ -1,6 +1,7 @@
 """build_graph, build_graph_from_dir and merge_graph as a caller sees them."""
 import errno
 import os
+import pathlib
 import subprocess
 import sys
 import time
@@ -41,6 +42,24 @@ def test_input_order_is_node_order_and_a_later_page_wins(tmp_path):
 @pytest.mark.parametrize("relative", ["out/sub/g.bin", "out//sub/./g.bin", "a/../b/g.bin"])
 def test_missing_parent_directories_are_created(tmp_path, relative):
     assert kuv.build_graph([], f"{tmp_path}/{relative}") == os.path.getsize(tmp_path / relative)
+
+
+SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "corpus" / "schema-samples"
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+@pytest.mark.parametrize("directory", [EXAMPLES, SAMPLES], ids=["examples", "samples"])
+def test_the_parallel_and_the_file_pipelines_write_the_same_bytes(tmp_path, directory):
+    if not directory.is_dir():
+        pytest.skip(f"{directory} is absent")
+    names = [n for n in os.listdir(directory) if n.endswith((".html", ".htm"))]  # the listing's order
+    pages = [(directory / n).read_bytes().decode("utf-8", "replace") for n in names]
+    kuv.build_graph_from_dir(str(directory), str(tmp_path / "dir.bin"))
+    kuv.build_graph(pages, str(tmp_path / "mem.bin"))
+    kuv.merge_graph("", pages, [], str(tmp_path / "merge.bin"))
+    expected = (tmp_path / "dir.bin").read_bytes()
+    assert (tmp_path / "mem.bin").read_bytes() == expected
+    assert (tmp_path / "merge.bin").read_bytes() == expected
 
 
 @pytest.mark.parametrize("call, message", [
