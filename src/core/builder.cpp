@@ -69,7 +69,8 @@ GraphBuilder::Text GraphBuilder::hold(const Text& text, std::uint32_t& block) {
 }
 
 const std::uint32_t* GraphBuilder::find_node(const Text& id) const {
-    return id_index_.find(id.view(), id.hash, [this](std::uint32_t index) { return nodes_[index].texts[kId].view(); });
+    const auto id_of = [this](std::uint32_t index) { return nodes_[index].texts[kId].view(); };
+    return id_index_.find(id.view(), id.hash, id_of);
 }
 
 std::uint32_t GraphBuilder::upsert(NodeKind kind, const std::array<Text, 3>& texts) {
@@ -78,7 +79,9 @@ std::uint32_t GraphBuilder::upsert(NodeKind kind, const std::array<Text, 3>& tex
         node.kind = kind;
         for (const Field field : {kName, kProps}) {  // an unchanged text is not held twice
             Text& held = node.texts[field];
-            if (held.hash != texts[field].hash || held.view() != texts[field].view()) held = hold(texts[field], node.blocks[field]);
+            if (held.hash != texts[field].hash || held.view() != texts[field].view()) {
+                held = hold(texts[field], node.blocks[field]);
+            }
         }
         removed_[*found] = false;
         return *found;
@@ -117,7 +120,9 @@ void GraphBuilder::add_edge(std::uint32_t source, RelType rel, std::string_view 
 
 void GraphBuilder::absorb(const GraphBuilder& page) {
     std::vector<std::uint32_t> index_of(page.nodes_.size());
-    for (std::size_t i = 0; i < page.nodes_.size(); ++i) index_of[i] = upsert(page.nodes_[i].kind, page.nodes_[i].texts);
+    for (std::size_t i = 0; i < page.nodes_.size(); ++i) {
+        index_of[i] = upsert(page.nodes_[i].kind, page.nodes_[i].texts);
+    }
     for (const PendingEdge& edge : page.edges_) {
         const std::uint32_t source = edge.source < index_of.size() ? index_of[edge.source] : kDropped;
         if (edge.resolved) {
@@ -164,24 +169,28 @@ GraphBuilder GraphBuilder::from_graph(const Graph& graph) {
     index_of.reserve(graph.nodes.size());
     for (const Node& node : graph.nodes) {
         check_interrupt();
-        index_of.push_back(builder.upsert_node(node.kind, graph.str(node.id), graph.str(node.name), graph.str(node.props)));
+        index_of.push_back(
+            builder.upsert_node(node.kind, graph.str(node.id), graph.str(node.name), graph.str(node.props)));
     }
     // Each relation by the stored index of its source and the node its target's id names.
     for (std::uint32_t i = 0; i < graph.nodes.size(); ++i) {
-        for (const Edge& edge : graph.out_edges_of(i)) builder.edges_.push_back({i, index_of.at(edge.node), edge.rel, true});
+        for (const Edge& edge : graph.out_edges_of(i)) {
+            builder.edges_.push_back({i, index_of.at(edge.node), edge.rel, true});
+        }
     }
     return builder;
 }
 
-Graph GraphBuilder::build() && {
-    // Renumber: kept nodes get dense new indices in their old order.
+std::vector<std::uint32_t> GraphBuilder::renumber(std::uint32_t& kept) const {
     std::vector<std::uint32_t> new_index(nodes_.size(), kDropped);
-    std::uint32_t kept = 0;
+    kept = 0;
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
         if (!removed_[i]) new_index[i] = kept++;
     }
+    return new_index;
+}
 
-    // Resolve relations in recording order; drop those with a missing or removed end.
+void GraphBuilder::resolve_edges(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph) const {
     std::vector<AdjacencyInput> outgoing;
     std::vector<AdjacencyInput> incoming;
     outgoing.reserve(edges_.size());
@@ -201,13 +210,13 @@ Graph GraphBuilder::build() && {
         outgoing.push_back({s, Edge{edge.rel, t}});
         incoming.push_back({t, Edge{edge.rel, s}});
     }
-    edges_ = {};
-    unresolved_targets_ = {};
-    id_index_ = {};
+    flatten(outgoing, kept, graph.out_edges, graph.out_offsets);
+    flatten(incoming, kept, graph.in_edges, graph.in_offsets);
+}
 
-    // Fresh pool holding, per kept node, its id, name and props, each distinct text once. A
-    // block of held texts is freed as soon as the last kept node reading it has been copied, so
-    // the old texts and the new pool are not both held in full.
+void GraphBuilder::copy_kept_nodes(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph) {
+    // Each block of held texts is freed once the last kept node reading it has been copied, so
+    // the held texts and the new pool are never both there in full.
     std::vector<std::size_t> last_reader(arena_.block_count(), kNoReader);
     std::size_t byte_bound = 0;
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
@@ -227,7 +236,7 @@ Graph GraphBuilder::build() && {
     }
     std::sort(releases.begin(), releases.end());
     auto next_release = releases.begin();
-    Graph graph;
+
     graph.nodes.reserve(kept);
     PoolWriter pool(graph.string_pool, byte_bound, std::size_t{3} * kept);
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
@@ -235,14 +244,25 @@ Graph GraphBuilder::build() && {
         if (new_index[i] == kDropped) continue;
         const NodeEntry& node = nodes_[i];
         std::array<Str, 3> strs;
-        for (const Field field : {kId, kName, kProps}) strs[field] = pool.intern(node.texts[field].view(), node.texts[field].hash);
+        for (const Field field : {kId, kName, kProps}) {
+            strs[field] = pool.intern(node.texts[field].view(), node.texts[field].hash);
+        }
         graph.nodes.push_back(Node{node.kind, strs[kId], strs[kName], strs[kProps]});
-        for (; next_release != releases.end() && next_release->first == i; ++next_release) arena_.release(next_release->second);
+        for (; next_release != releases.end() && next_release->first == i; ++next_release) {
+            arena_.release(next_release->second);
+        }
     }
-    nodes_ = {};
+}
 
-    flatten(outgoing, kept, graph.out_edges, graph.out_offsets);
-    flatten(incoming, kept, graph.in_edges, graph.in_offsets);
+Graph GraphBuilder::build() && {
+    std::uint32_t kept = 0;
+    const std::vector<std::uint32_t> new_index = renumber(kept);
+    Graph graph;
+    resolve_edges(new_index, kept, graph);
+    edges_ = {};
+    unresolved_targets_ = {};
+    id_index_ = {};
+    copy_kept_nodes(new_index, kept, graph);
     graph.magic = kGraphMagic;
     graph.version = kGraphVersion;
     return graph;

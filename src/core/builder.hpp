@@ -71,6 +71,11 @@ private:
     const std::uint32_t* find_node(const Text& id) const;
     std::uint32_t upsert(NodeKind kind, const std::array<Text, 3>& texts);
     void record_edge(std::uint32_t source, RelType rel, const Text& target_id);
+    // Freezing, step by step: new indices of the kept nodes (kDropped for the others), the
+    // adjacency of the kept relations, and the kept nodes with a fresh pool.
+    std::vector<std::uint32_t> renumber(std::uint32_t& kept) const;
+    void resolve_edges(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph) const;
+    void copy_kept_nodes(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph);
 
     TextArena arena_;
     std::vector<NodeEntry> nodes_;
