@@ -2,6 +2,7 @@
 // How failures become Python exceptions: work failures (ValueError), fatal errors
 // (pyo3_runtime.PanicException) and failed Python API calls.
 #include "py/handles.hpp"
+#include "py/shutdown.hpp"
 #include "py/signal_probe.hpp"
 
 #include <cxxabi.h>
@@ -32,13 +33,15 @@ Failure capture_failure();
 // Runs `work` with the interpreter lock released; the lock is held again when this returns.
 // Every C++ exception of the work is captured, none escapes. On the main thread the work's
 // kuv::check_interrupt() calls run Python's signal handlers; when one raises, the work stops
-// and the outcome is an Interrupted failure carrying that exception.
+// and the outcome is an Interrupted failure carrying that exception. On any thread the work
+// also stops that way when the interpreter starts to exit.
 template <class Work>
 auto run_without_lock(Work&& work) -> Outcome<std::invoke_result_t<Work&>> {
     using Result = Outcome<std::invoke_result_t<Work&>>;
     SignalProbe probe;
     Result outcome = [&]() -> Result {
         const InterpreterUnlock unlock;
+        const WorkInProgress at_work;
         probe.set_released_state(unlock.state());
         const InterruptScope scope(probe);
         try {

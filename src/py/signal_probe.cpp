@@ -1,5 +1,7 @@
 #include "py/signal_probe.hpp"
 
+#include "py/shutdown.hpp"
+
 namespace kuv::py {
 namespace {
 
@@ -37,6 +39,7 @@ bool PendingException::restore() const {
 SignalProbe::SignalProbe() : runs_signal_handlers_(on_main_thread()) {}
 
 bool SignalProbe::stop_requested() {
+    if (interpreter_exiting()) return true;
     if (!runs_signal_handlers_ || released_ == nullptr) return false;
     PyEval_RestoreThread(released_);
     const bool raised = PyErr_CheckSignals() != 0;

@@ -26,7 +26,7 @@ private:
 class SignalProbe final : public InterruptProbe {
 public:
     // Lock held. Python runs signal handlers on its main thread only; on any other thread the
-    // probe never takes the lock and never asks to stop.
+    // probe never takes the lock, and asks to stop only once the interpreter starts to exit.
     SignalProbe();
     // The thread state the lock was released with; until given, the probe asks nothing.
     void set_released_state(PyThreadState* state) { released_ = state; }
