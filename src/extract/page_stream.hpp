@@ -37,6 +37,8 @@ public:
     // Ingests every page added so far, in order. A kuv::Fatal raised while extracting a page is
     // rethrown when its group's turn comes; a stop request (kuv::Interrupted) ends the wait.
     void ingest_into(core::GraphBuilder& builder);
+    // Starts no further extraction and waits for the running ones (the destructor does too).
+    void cancel() { batch_.cancel(); }
 
 private:
     struct Group {

@@ -102,7 +102,9 @@ void WorkerPool::work() {
 WorkerPool::Batch::Batch(WorkerPool& pool, std::function<void(std::size_t)> task)
     : pool_(pool), task_(std::move(task)) {}
 
-WorkerPool::Batch::~Batch() {
+WorkerPool::Batch::~Batch() { cancel(); }
+
+void WorkerPool::Batch::cancel() {
     std::unique_lock lock(pool_.mutex_);
     released_ = next_;  // nothing more is handed out
     if (queued_) std::erase(pool_.queue_, this);

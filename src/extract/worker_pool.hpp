@@ -45,8 +45,10 @@ public:
         void release(std::size_t count);
         // Waits until the released task `index` has run, and rethrows what it threw. While it
         // waits, it polls kuv::poll_interrupt(), so a stop request ends the wait with
-        // kuv::Interrupted (the batch is then to be destroyed).
+        // kuv::Interrupted (the batch is then to be cancelled or destroyed).
         void wait(std::size_t index);
+        // Hands out no further task and waits for the running ones.
+        void cancel();
 
     private:
         friend class WorkerPool;

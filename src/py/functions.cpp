@@ -53,6 +53,19 @@ std::function<void(std::string_view)> stream_into(extract::PageStream& stream) {
     return [&stream](std::string_view page) { stream.add(page); };
 }
 
+// Cancels the stream's extraction when the work ends, however it ends: no worker may still be
+// extracting once a call's work is over (interpreter exit relies on it, see py/shutdown.hpp).
+class CancelWhenDone {
+public:
+    explicit CancelWhenDone(extract::PageStream& stream) : stream_(stream) {}
+    ~CancelWhenDone() { stream_.cancel(); }
+    CancelWhenDone(const CancelWhenDone&) = delete;
+    CancelWhenDone& operator=(const CancelWhenDone&) = delete;
+
+private:
+    extract::PageStream& stream_;
+};
+
 cypher::QueryResult run_query(const std::string& graph_path, const std::string& query_text) {
     const core::LoadedGraph graph = core::LoadedGraph::open(graph_path);  // a bad file wins over a bad query
     const auto parsed = cypher::parse(query_text);
@@ -77,6 +90,7 @@ PyObject* build_graph(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         auto outcome = run_without_lock([&] {
+            const CancelWhenDone cancel(stream);
             core::GraphBuilder builder;
             stream.ingest_into(builder);
             return freeze_and_save(std::move(builder), out_path);
@@ -125,6 +139,7 @@ PyObject* merge_graph(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         auto outcome = run_without_lock([&] {
+            const CancelWhenDone cancel(stream);
             core::GraphBuilder builder = builder_from_existing(existing_path);
             stream.ingest_into(builder);
             builder.remove_nodes_by_urls(removed_urls.views());
