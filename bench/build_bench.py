@@ -1,178 +1,172 @@
-"""Build throughput and memory of kuv, and a comparison with extruct.
+"""Build throughput and memory of kuv, against extruct and against another kuv build.
 
-Measures, over a directory of generated product pages (plus the public sample pages in
-../shared/corpus/schema-samples when that folder exists):
+Figures, each the median of several fresh processes (pages are read or generated before the
+clock starts; CPU pinning is set before kuv is imported, so the worker pool fits it):
 
-* build_graph (pages in memory) and build_graph_from_dir: MB/s and pages/s, on one core and on
-  all cores (each run is a fresh process pinned with sched_setaffinity before kuv is imported, so
-  the worker pool is sized to the allowed cores);
-* peak RSS of build_graph_from_dir at 1x and 10x the page count (ru_maxrss of a fresh process);
-* the speed ratio against extruct extracting JSON-LD and microdata from the same pages, one core.
+* corpus: build_graph_from_dir on one core over the real product pages, and extruct extracting
+  JSON-LD and microdata from the same pages on one core (MB/s of page text);
+* scaling: build_graph over the product pages copied ten times, held in memory, on 1, 2, 4
+  and 8 cores (MB/s, and the speed-up over one core);
+* small pages: build_graph over generated small product pages (the page shape of
+  query_bench.py), seconds and the peak resident memory of the process.
 
-Run from the repository root:
+The product pages are read from ../shared/corpus/product-pages (<key>.html.gz each), unpacked
+into a temporary folder at run time; the step is skipped when they are absent. With --baseline
+PYTHON, every kuv figure is also measured with that interpreter's kuv, run by run in turn with
+this one, and both are printed side by side.
+
+Run from the repository root, by hand (not by CI):
 
     python3 -m pip install . extruct
-    python3 bench/build_bench.py [--pages 2000]
-
-Not run by CI.
+    python3 bench/build_bench.py [--baseline OTHER_PYTHON] [--runs 5] [--small-pages 1000000]
 """
 import argparse
+import gzip
 import json
 import os
 import pathlib
-import random
 import resource
+import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-SAMPLES = ROOT.parent / "shared" / "corpus" / "schema-samples"
-
-ADJECTIVES = ["Classic", "Ultralight", "Heritage", "Compact", "Modular", "Insulated", "Everyday", "Pro"]
-NOUNS = ["Backpack", "Kettle", "Desk Lamp", "Rain Jacket", "Chef Knife", "Headphones", "Skillet", "Tent"]
-BRANDS = ["Northwind", "Harbour Street", "Ridgeline", "Kiln & Leaf", "Bellhop", "Fernwood"]
+CORPUS = ROOT.parent / "shared" / "corpus" / "product-pages"
+CORES = [1, 2, 4, 8]
 
 
-def filler(rng, paragraphs):
-    """Navigation, description and footer markup of the size real shop pages carry."""
-    words = "durable lightweight recycled stitched waterproof adjustable warranty shipping returns".split()
-    nav = "".join(f'<li><a href="/c/{i}">Category {i}</a></li>' for i in range(40))
-    body = "".join(
-        "<p>" + " ".join(rng.choice(words) for _ in range(60)) + "</p>" for _ in range(paragraphs)
-    )
-    styles = "<style>" + ".c{margin:0;padding:0}" * 200 + "</style>"
-    return styles, f"<nav><ul>{nav}</ul></nav>", body
+def unpack_corpus(source, target):
+    """The product pages as plain .html files in `target`; the number of files."""
+    target.mkdir(parents=True, exist_ok=True)
+    count = 0
+    for packed in sorted(source.glob("*.html.gz")):
+        (target / packed.name[:-3]).write_bytes(gzip.decompress(packed.read_bytes()))
+        count += 1
+    return count
 
 
-def jsonld_page(rng, i):
-    name = f"{rng.choice(ADJECTIVES)} {rng.choice(NOUNS)} {i}"
-    price = f"{rng.randint(10, 900)}.{rng.randint(0, 99):02d}"
-    product = {
-        "@context": "https://schema.org", "@type": "Product", "name": name, "sku": f"SKU-{i}",
-        "url": f"https://shop.example/p/{i}", "brand": {"@type": "Brand", "name": rng.choice(BRANDS)},
-        "offers": [{"@type": "Offer", "price": price, "priceCurrency": "USD",
-                    "availability": "https://schema.org/InStock"}],
-        "aggregateRating": {"@type": "AggregateRating", "ratingValue": round(rng.uniform(3, 5), 1),
-                            "reviewCount": rng.randint(1, 500)},
-        "review": [{"@type": "Review", "author": {"@type": "Person", "name": f"Reviewer {k}"},
-                    "reviewBody": "Works as described.", "datePublished": "2026-05-01"} for k in range(3)],
-    }
-    styles, nav, body = filler(rng, 12)
-    return (f"<!DOCTYPE html><html><head><title>{name}</title>{styles}"
-            f'<script type="application/ld+json">{json.dumps(product)}</script></head>'
-            f"<body>{nav}<h1>{name}</h1><p class=price>${price}</p>{body}</body></html>")
+def read_pages(directory, copies=1):
+    texts = [p.read_bytes().decode("utf-8", "replace") for p in sorted(directory.glob("*.html"))]
+    return texts * copies
 
 
-def microdata_page(rng, i):
-    name = f"{rng.choice(ADJECTIVES)} {rng.choice(NOUNS)} {i}"
-    price = f"{rng.randint(10, 900)}.00"
-    styles, nav, body = filler(rng, 12)
-    return (f"<!DOCTYPE html><html><head><title>{name}</title>{styles}"
-            f'<meta property="og:url" content="https://shop.example/m/{i}"></head><body>{nav}'
-            f'<div itemscope itemtype="https://schema.org/Product"><h1 itemprop="name">{name}</h1>'
-            f'<img itemprop="image" src="/img/{i}.jpg"><div itemprop="offers" itemscope '
-            f'itemtype="https://schema.org/Offer">&euro;<span itemprop="price" content="{price}">{price}</span>'
-            f'<meta itemprop="priceCurrency" content="EUR"></div>{body}</div></body></html>')
+def megabytes(pages):
+    return sum(len(p.encode("utf-8")) for p in pages) / 1e6
 
 
-def platform_page(rng, i):
-    name = f"{rng.choice(ADJECTIVES)} {rng.choice(NOUNS)} {i}"
-    cents = rng.randint(1000, 90000)
-    product = {"id": 100000 + i, "handle": f"item-{i}", "title": name, "price": cents,
-               "url": f"https://shop.example/products/item-{i}",
-               "variants": [{"id": 500000 + i * 10 + k, "title": f"Size {k}", "price": cents} for k in range(4)]}
-    styles, nav, body = filler(rng, 12)
-    return (f"<!DOCTYPE html><html><head><title>{name}</title>{styles}"
-            f"<script>window.state = {{\"products\": [{json.dumps(product)}]}};</script></head>"
-            f"<body>{nav}<h1>{name}</h1><p>£{cents // 100}.{cents % 100:02d}</p>{body}</body></html>")
+def small_pages(count):
+    sys.path.insert(0, str(ROOT / "bench"))
+    from query_bench import page, records  # the query benchmark's page shape
+    return [page(r) for r in records(count)]
 
 
-def write_pages(directory, count, seed=7):
-    rng = random.Random(seed)
-    makers = [jsonld_page, jsonld_page, microdata_page, platform_page]
-    directory.mkdir(parents=True, exist_ok=True)
-    for i in range(count):
-        (directory / f"page-{i:06d}.html").write_text(makers[i % len(makers)](rng, i), encoding="utf-8")
-    if SAMPLES.is_dir():
-        for sample in SAMPLES.glob("*.html"):
-            (directory / f"sample-{sample.name}").write_bytes(sample.read_bytes())
-
-
-def read_pages(directory):
-    return [p.read_text(encoding="utf-8", errors="replace") for p in sorted(directory.glob("*.html"))]
-
-
-def worker(mode, directory, cpus):
+def worker(spec):
     """Runs in a fresh process: one measurement, printed as JSON."""
-    os.sched_setaffinity(0, set(sorted(os.sched_getaffinity(0))[:cpus]))
-    directory = pathlib.Path(directory)
-    pages = read_pages(directory) if mode in ("build_graph", "extruct") else None
-    megabytes = sum(p.stat().st_size for p in directory.glob("*.html")) / 1e6
-    pages_total = len(list(directory.glob("*.html")))
+    if spec.get("cores"):
+        os.sched_setaffinity(0, set(sorted(os.sched_getaffinity(0))[:spec["cores"]]))
+    mode = spec["mode"]
     with tempfile.TemporaryDirectory() as out:
-        start = time.perf_counter()
-        if mode == "build_graph":
+        out_path = os.path.join(out, "g.bin")
+        if mode == "from_dir":
+            size = sum(p.stat().st_size for p in pathlib.Path(spec["dir"]).glob("*.html")) / 1e6
             import kuv
-            kuv.build_graph(pages, os.path.join(out, "g.bin"))
-        elif mode == "from_dir":
-            import kuv
-            kuv.build_graph_from_dir(str(directory), os.path.join(out, "g.bin"))
-        else:
+            start = time.perf_counter()
+            kuv.build_graph_from_dir(spec["dir"], out_path)
+        elif mode == "extruct":
+            pages = read_pages(pathlib.Path(spec["dir"]))
+            size = megabytes(pages)
             import extruct
+            start = time.perf_counter()
             for page in pages:
-                try:
-                    extruct.extract(page, syntaxes=["json-ld", "microdata"], uniform=False)
-                except Exception:  # noqa: BLE001 - malformed samples
-                    pass
+                extruct.extract(page, syntaxes=["json-ld", "microdata"], uniform=False, errors="ignore")
+        else:
+            pages = read_pages(pathlib.Path(spec["dir"]), spec["copies"]) if mode == "build" else small_pages(spec["pages"])
+            size = megabytes(pages)
+            import kuv
+            start = time.perf_counter()
+            kuv.build_graph(pages, out_path)
         seconds = time.perf_counter() - start
-    print(json.dumps({"seconds": seconds, "mb_per_s": megabytes / seconds, "pages_per_s": pages_total / seconds,
+    print(json.dumps({"seconds": seconds, "mb_per_s": size / seconds,
                       "peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}))
 
 
-def measure(mode, directory, cpus):
-    result = subprocess.run([sys.executable, __file__, "--worker", mode, str(directory), str(cpus)],
-                            capture_output=True, text=True)
+def measure(python, spec):
+    result = subprocess.run([python, __file__, "--worker", json.dumps(spec)], capture_output=True, text=True)
     if result.returncode != 0:
-        return {"error": result.stderr.strip().splitlines()[-1] if result.stderr.strip() else "failed"}
+        lines = result.stderr.strip().splitlines()
+        raise RuntimeError(lines[-1] if lines else f"exit status {result.returncode}")
     return json.loads(result.stdout)
+
+
+def medians(pythons, spec, runs):
+    """Per interpreter, the median of each figure over `runs` runs taken in turn."""
+    samples = {python: [] for python in pythons}
+    for _ in range(runs):
+        for python in pythons:
+            samples[python].append(measure(python, spec))
+    return {python: {key: statistics.median(s[key] for s in samples[python]) for key in samples[python][0]}
+            for python in pythons}
+
+
+def table(title, header, rows):
+    print(f"\n{title}\n")
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--pages", type=int, default=2000)
-    parser.add_argument("--worker", nargs=3, metavar=("MODE", "DIR", "CPUS"), help=argparse.SUPPRESS)
+    parser.add_argument("--corpus", type=pathlib.Path, default=CORPUS)
+    parser.add_argument("--baseline", help="another interpreter whose kuv is measured in the same runs")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--small-pages", type=int, default=1_000_000)
+    parser.add_argument("--skip", nargs="*", default=[], choices=["corpus", "scaling", "small"])
+    parser.add_argument("--worker", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
-        worker(args.worker[0], args.worker[1], int(args.worker[2]))
+        worker(json.loads(args.worker))
         return
-    all_cores = len(os.sched_getaffinity(0))
-    with tempfile.TemporaryDirectory() as scratch:
-        small = pathlib.Path(scratch) / "1x"
-        large = pathlib.Path(scratch) / "10x"
-        write_pages(small, args.pages)
-        write_pages(large, args.pages * 10)
-        print(f"{len(list(small.glob('*.html')))} pages, "
-              f"{sum(p.stat().st_size for p in small.glob('*.html')) / 1e6:.1f} MB; {all_cores} cores")
-        for mode in ("build_graph", "from_dir"):
-            for cpus in sorted({1, all_cores}):
-                r = measure(mode, small, cpus)
-                if "error" in r:
-                    print(f"{mode:12} {cpus:3} core(s): {r['error']}")
-                    continue
-                print(f"{mode:12} {cpus:3} core(s): {r['mb_per_s']:8.1f} MB/s {r['pages_per_s']:9.0f} pages/s")
-        for label, directory in (("1x", small), ("10x", large)):
-            r = measure("from_dir", directory, 1)
-            print(f"build_graph_from_dir peak RSS at {label:3}: {r.get('peak_rss_mib', float('nan')):.1f} MiB")
-        kuv_one_core = measure("build_graph", small, 1)
-        extruct_run = measure("extruct", small, 1)
-        if "error" in extruct_run:
-            print(f"extruct: not measured ({extruct_run['error']}); pip install extruct")
-        else:
-            ratio = kuv_one_core["pages_per_s"] / extruct_run["pages_per_s"]
-            print(f"extruct (json-ld + microdata, 1 core): {extruct_run['pages_per_s']:.0f} pages/s; "
-                  f"kuv build_graph is {ratio:.1f}x faster")
+    pythons = [sys.executable] + ([args.baseline] if args.baseline else [])
+    names = ["this kuv"] + (["baseline"] if args.baseline else [])
+    cores = [c for c in CORES if c <= len(os.sched_getaffinity(0))]
+    print(f"{args.runs} runs per figure, medians; {len(os.sched_getaffinity(0))} cores")
+
+    scratch = pathlib.Path(tempfile.mkdtemp(prefix="kuv-bench-"))
+    try:
+        corpus = scratch / "pages"
+        have_corpus = args.corpus.is_dir() and unpack_corpus(args.corpus, corpus) > 0
+        if not have_corpus and ("corpus" not in args.skip or "scaling" not in args.skip):
+            print(f"no product pages at {args.corpus}: corpus and scaling figures skipped")
+        if have_corpus and "corpus" not in args.skip:
+            spec = {"mode": "from_dir", "dir": str(corpus), "cores": 1}
+            kuv_runs = medians(pythons, spec, args.runs)
+            extruct_run = medians([sys.executable], {**spec, "mode": "extruct"}, args.runs)[sys.executable]
+            rows = [[name, f"{kuv_runs[p]['mb_per_s']:.1f}", f"{kuv_runs[p]['mb_per_s'] / extruct_run['mb_per_s']:.2f}x"]
+                    for name, p in zip(names, pythons)]
+            rows.append(["extruct (JSON-LD + microdata)", f"{extruct_run['mb_per_s']:.1f}", "1.00x"])
+            table("build_graph_from_dir, one core, product pages", ["", "MB/s", "vs extruct"], rows)
+        if have_corpus and "scaling" not in args.skip:
+            runs = {c: medians(pythons, {"mode": "build", "dir": str(corpus), "copies": 10, "cores": c}, args.runs)
+                    for c in cores}
+            rows = []
+            for c in cores:
+                row = [str(c)]
+                for p in pythons:
+                    row += [f"{runs[c][p]['mb_per_s']:.0f}", f"{runs[c][p]['mb_per_s'] / runs[1][p]['mb_per_s']:.2f}x"]
+                rows.append(row)
+            header = ["cores"] + [f"{name} {what}" for name in names for what in ("MB/s", "speed-up")]
+            table("build_graph, product pages x10 in memory", header, rows)
+        if "small" not in args.skip:
+            runs = medians(pythons, {"mode": "small", "pages": args.small_pages}, args.runs)
+            rows = [[name, f"{runs[p]['seconds']:.2f}", f"{runs[p]['peak_rss_mib']:.0f}"] for name, p in zip(names, pythons)]
+            table(f"build_graph, {args.small_pages} generated small pages", ["", "seconds", "peak RSS MiB"], rows)
+    finally:
+        shutil.rmtree(scratch)
 
 
 if __name__ == "__main__":

@@ -1,121 +1,87 @@
 #pragma once
-// The mutable graph under construction: interned strings, nodes upserted by id, relations
-// recorded by target id and resolved when the builder is frozen.
+// The mutable graph under construction: nodes upserted by id, relations recorded by target id
+// and resolved when the builder is frozen.
 #include "core/graph.hpp"
+#include "core/text_arena.hpp"
+#include "core/text_table.hpp"
 
-#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
 namespace kuv::core {
 
-// Open-addressing hash table (linear probing) from texts to values. The texts live elsewhere (a
-// string pool, the node records): a slot holds only the text's hash and its value, and a lookup
-// compares through the caller's value -> text function, so no text is stored twice.
-template <class Value>
-class TextTable {
-public:
-    // The value whose text equals `text`, or nullptr. `hash` must be non-zero.
-    template <class TextOf>
-    const Value* find(std::string_view text, std::uint64_t hash, const TextOf& text_of) const {
-        if (slots_.empty()) return nullptr;
-        for (std::size_t i = hash & mask(); slots_[i].hash != kEmpty; i = (i + 1) & mask()) {
-            if (slots_[i].hash == hash && text_of(slots_[i].value) == text) return &slots_[i].value;
-        }
-        return nullptr;
-    }
-
-    // Adds `value` under `hash`; the caller has made sure its text is not in the table yet.
-    void insert(std::uint64_t hash, Value value) {
-        if (!fits(size_ + 1)) rehash(slots_.empty() ? 16 : slots_.size() * 2);
-        place(hash, value);
-        ++size_;
-    }
-
-    // Makes room for `count` entries in all, so filling the table does not rehash.
-    void reserve(std::size_t count) {
-        std::size_t slot_count = std::max<std::size_t>(slots_.size(), 16);
-        while (!fits(count, slot_count)) slot_count *= 2;
-        if (slot_count != slots_.size()) rehash(slot_count);
-    }
-
-    std::size_t size() const { return size_; }
-
-private:
-    static constexpr std::uint64_t kEmpty = 0;
-    struct Slot {
-        std::uint64_t hash = kEmpty;
-        Value value{};
-    };
-
-    std::size_t mask() const { return slots_.size() - 1; }
-    // At most three quarters full keeps the linear probes short.
-    static bool fits(std::size_t count, std::size_t slot_count) { return count * 4 <= slot_count * 3; }
-    bool fits(std::size_t count) const { return fits(count, slots_.size()); }
-
-    void place(std::uint64_t hash, Value value) {
-        std::size_t i = hash & mask();
-        while (slots_[i].hash != kEmpty) i = (i + 1) & mask();
-        slots_[i] = Slot{hash, value};
-    }
-
-    void rehash(std::size_t slot_count) {
-        std::vector<Slot> old(slot_count);
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.hash != kEmpty) place(slot.hash, slot.value);
-        }
-    }
-
-    std::vector<Slot> slots_;  // power-of-two size, at most three quarters full
-    std::size_t size_ = 0;
-};
-
-// Interned strings by their text in the pool they were appended to.
-using InternMap = TextTable<Str>;
-
-// Interns `text` into `pool`/`map`: the existing Str for an equal string, else appends it.
-Str reintern(std::string_view text, std::vector<char>& pool, InternMap& map);
-
 class GraphBuilder {
 public:
     GraphBuilder() = default;
+    GraphBuilder(GraphBuilder&&) noexcept = default;
+    GraphBuilder& operator=(GraphBuilder&&) noexcept = default;
+    GraphBuilder(const GraphBuilder&) = delete;  // its texts live in its own arena
+    GraphBuilder& operator=(const GraphBuilder&) = delete;
+
     // Thaws a stored graph: upserts every node, then re-records every outgoing relation.
     static GraphBuilder from_graph(const Graph& graph);
 
-    Str intern(std::string_view text);
     std::uint32_t upsert_node(NodeKind kind, std::string_view id, std::string_view name, std::string_view props);
     void add_edge(std::uint32_t source, RelType rel, std::string_view target_id);
+    // Has the same effect as making all of `page`'s calls on this builder again, in their order,
+    // given that every relation of `page` starts at a node of `page` (as extraction records
+    // them): its nodes in first-upsert order with their last values, then its relations. Lets a
+    // page be ingested into a builder of its own elsewhere, for instance on another thread.
+    void absorb(const GraphBuilder& page);
     // Marks the first node (in node order) whose props hold a string member "url" equal to `url`.
     bool remove_node_by_url(std::string_view url);
+    // The same for every URL of the list, in one pass over the nodes; a URL listed twice marks
+    // one node. Returns the number of URLs that found a node.
+    std::size_t remove_nodes_by_urls(std::span<const std::string_view> urls);
     // Freezes into a graph, dropping removed nodes and unresolvable relations. Consumes the builder.
     Graph build() &&;
 
     std::size_t node_count() const { return nodes_.size(); }
 
 private:
-    // The target id is the text at [target_offset, +target_len) of target_ids_.
-    struct PendingEdge {
-        std::size_t target_offset;
-        std::uint32_t target_len;
-        std::uint32_t source;
-        RelType rel;
+    // A text, with its hash.
+    struct Text {
+        const char* data = nullptr;
+        std::uint32_t size = 0;
+        TextHash hash = 0;
+        std::string_view view() const { return {data, size}; }
     };
-    std::string_view text_of(Str s) const { return {string_pool_.data() + s.offset, s.len}; }
-    std::string_view target_of(const PendingEdge& edge) const {
-        return {target_ids_.data() + edge.target_offset, edge.target_len};
-    }
-    // The index of the node with id `id` (hash `hash`), or nullptr.
-    const std::uint32_t* find_node(std::string_view id, std::uint64_t hash) const;
+    enum Field { kId, kName, kProps };
+    struct NodeEntry {
+        std::array<Text, 3> texts;             // id, name, props, held in the arena
+        std::array<std::uint32_t, 3> blocks;   // the arena blocks holding them
+        NodeKind kind;
+    };
+    // The target is a node index once its id names a node (ids never change owner), until then
+    // an index into unresolved_targets_.
+    struct PendingEdge {
+        std::uint32_t source;
+        std::uint32_t target;
+        RelType rel;
+        bool resolved;
+    };
 
-    std::vector<char> string_pool_;
-    std::vector<Node> nodes_;
+    static Text hashed(std::string_view text);  // a text of the caller's
+    // Copies `text` into the arena; the copy's block goes to `block`.
+    Text hold(const Text& text, std::uint32_t& block);
+    const std::uint32_t* find_node(const Text& id) const;
+    std::uint32_t upsert(NodeKind kind, const std::array<Text, 3>& texts);
+    void record_edge(std::uint32_t source, RelType rel, const Text& target_id);
+    // Freezing, step by step: new indices of the kept nodes (kDropped for the others), the
+    // adjacency of the kept relations, and the kept nodes with a fresh pool.
+    std::vector<std::uint32_t> renumber(std::uint32_t& kept) const;
+    void resolve_edges(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph) const;
+    void copy_kept_nodes(const std::vector<std::uint32_t>& new_index, std::uint32_t kept, Graph& graph);
+
+    TextArena arena_;
+    std::vector<NodeEntry> nodes_;
     std::vector<bool> removed_;  // per node: marked for removal (cleared by a later upsert)
-    std::vector<PendingEdge> pending_edges_;
-    std::vector<char> target_ids_;  // the pending edges' target ids, back to back
-    InternMap intern_map_;
+    std::vector<PendingEdge> edges_;
+    std::vector<Text> unresolved_targets_;
     TextTable<std::uint32_t> id_index_;  // node index by the node's id text
 };
 

@@ -55,4 +55,11 @@ inline void check_interrupt() {
     detail::ask_probe_if_due();
 }
 
+// The same for loops whose every step takes long or waits (a whole page, a wait for other
+// threads): reads the clock on every call, so a stop request is noticed within about one
+// kInterruptPollInterval plus one step. The probe is still asked at most once per interval.
+inline void poll_interrupt() {
+    if (detail::interrupt_state.probe != nullptr) detail::ask_probe_if_due();
+}
+
 }  // namespace kuv

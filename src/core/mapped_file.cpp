@@ -1,39 +1,21 @@
 #include "core/mapped_file.hpp"
 
+#include "core/file_descriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace kuv::core {
-namespace {
-
-// Owns a descriptor for the duration of open(); the mapping outlives it.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
 bool MappedFile::open(const std::string& path, MappedFile& out, Failure& failure) {
     // The C interface ends a path at its first NUL; refuse rather than open a different file.
     if (path.find('\0') != std::string::npos) {
         failure = {Step::Open, EINVAL};
         return false;
     }
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         failure = {Step::Open, errno};
         return false;

@@ -2,6 +2,8 @@
 
 #include "core/debug_text.hpp"
 #include "core/error.hpp"
+#include "core/file_descriptor.hpp"
+#include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 
 #include <algorithm>
@@ -24,6 +26,9 @@ constexpr std::uint64_t field_position(int array) { return 8 + 8 * std::uint64_t
 
 constexpr char kCorrupt[] = "rkyv access (corrupt graph.bin?)";
 
+// The image is written in pieces of this size, with a poll for a stop request before each.
+constexpr std::size_t kWriteChunkBytes = std::size_t{16} << 20;
+
 // ---------------------------------------------------------------------------------------------
 // Writing
 
@@ -33,16 +38,8 @@ void store_u32(char* p, std::uint32_t value) {
     std::memcpy(p, b, 4);
 }
 
-// A block copy where the host byte order already matches the file's.
-void store_offsets(char* p, const std::vector<std::uint32_t>& values) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
-    } else {
-        for (std::size_t i = 0; i < values.size(); ++i) store_u32(p + 4 * i, values[i]);
-    }
-}
-
 void store_node(char* p, const Node& node) {
+    std::memset(p, 0, kNodeRecordSize);
     p[0] = static_cast<char>(node.kind);
     const Str fields[] = {node.id, node.name, node.props};
     for (const Str& field : fields) {
@@ -52,13 +49,13 @@ void store_node(char* p, const Node& node) {
     }
 }
 
-void store_edges(char* p, const std::vector<Edge>& edges) {
-    for (const Edge& edge : edges) {
-        p[0] = static_cast<char>(edge.rel);
-        store_u32(p + 4, edge.node);
-        p += kEdgeEntrySize;
-    }
+void store_edge(char* p, const Edge& edge) {
+    std::memset(p, 0, kEdgeEntrySize);
+    p[0] = static_cast<char>(edge.rel);
+    store_u32(p + 4, edge.node);
 }
+
+using RootOffsets = std::array<std::int32_t, kArrayCount>;  // relative, from each root field
 
 struct Layout {
     std::uint64_t start[kArrayCount];
@@ -82,28 +79,95 @@ Layout layout_of(const Graph& graph) {
     return layout;
 }
 
+// Records are turned into their file form this many bytes at a time.
+constexpr std::size_t kRecordChunkBytes = std::size_t{1} << 20;
+
+// Hands the graph's file image to `sink` (a callable taking a std::string_view and returning
+// false to stop) piece by piece, in file order, without ever holding the whole image. Returns
+// false when the sink stopped.
+template <class Sink>
+bool emit_image(const Graph& graph, const Layout& layout, const RootOffsets& offsets, Sink&& sink) {
+    std::string chunk;
+    const auto records = [&](const auto& values, std::size_t size, auto store_one) {
+        const std::size_t per_chunk = kRecordChunkBytes / size;
+        for (std::size_t done = 0; done < values.size(); done += per_chunk) {
+            const std::size_t count = std::min(per_chunk, values.size() - done);
+            chunk.resize(count * size);
+            for (std::size_t i = 0; i < count; ++i) store_one(chunk.data() + i * size, values[done + i]);
+            if (!sink(std::string_view(chunk))) return false;
+        }
+        return true;
+    };
+    // Offsets already have their file form where the host is little-endian.
+    const auto offset_array = [&](const std::vector<std::uint32_t>& values) {
+        if constexpr (std::endian::native == std::endian::little) {
+            return values.empty() || sink(std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * 4));
+        } else {
+            return records(values, 4, store_u32);
+        }
+    };
+    const std::string_view pool(graph.string_pool.data(), graph.string_pool.size());
+    const char padding[3] = {};
+    char root[kRootSize] = {};
+    std::memcpy(root, graph.magic.data(), 4);
+    store_u32(root + 4, graph.version);
+    for (int array = 0; array < kArrayCount; ++array) {
+        store_u32(root + field_position(array), static_cast<std::uint32_t>(offsets[array]));
+        store_u32(root + field_position(array) + 4, static_cast<std::uint32_t>(layout.count[array]));
+    }
+    return (pool.empty() || sink(pool)) &&
+           (layout.start[kNodes] == pool.size() || sink(std::string_view(padding, layout.start[kNodes] - pool.size()))) &&
+           records(graph.nodes, kNodeRecordSize, store_node) && records(graph.out_edges, kEdgeEntrySize, store_edge) &&
+           offset_array(graph.out_offsets) && records(graph.in_edges, kEdgeEntrySize, store_edge) &&
+           offset_array(graph.in_offsets) && sink(std::string_view(root, kRootSize));
+}
+
+// The layout of the graph's image with the root's relative offsets, checked before anything is
+// allocated or written. Every count then fits u32: an array of 2^32 or more elements would put
+// the pool more than 2^31 bytes before its field.
+std::pair<Layout, RootOffsets> checked_layout(const Graph& graph) {
+    const Layout layout = layout_of(graph);
+    RootOffsets offsets{};
+    for (int array = 0; array < kArrayCount; ++array) {
+        offsets[array] = relative_offset(layout.start[array], layout.root + field_position(array));
+    }
+    return {layout, offsets};
+}
+
 bool contains_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-// Creates or truncates `path` and writes all of `image`; false (errno set) on any failure.
-bool write_whole_file(const std::string& path, std::string_view image) {
+// Creates `path` as a new, empty regular file. Whatever is there already (a leftover temporary
+// file, a named pipe, a symbolic link planted by someone else) is removed, never opened: no link
+// is followed, no open blocks, no other name of the same file is truncated. Returns the
+// descriptor, or -1 (errno set) when the path cannot be cleared (a directory) or created.
+int create_new_file(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+}
+
+// Writes the graph's image to `path` as a new file; false (errno set) on any failure. Polls for
+// a stop request between pieces, so a large graph does not delay a Ctrl-C.
+bool write_image_file(const std::string& path, const Graph& graph, const Layout& layout,
+                      const RootOffsets& offsets) {
     if (contains_nul(path)) {
         errno = EINVAL;
         return false;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    while (!image.empty()) {
-        const ssize_t written = ::write(fd, image.data(), image.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
+    FileDescriptor fd(create_new_file(path));
+    if (fd.get() < 0) return false;
+    const auto write_all = [&fd](std::string_view piece) {
+        while (!piece.empty()) {
+            poll_interrupt();
+            const ssize_t written = ::write(fd.get(), piece.data(), std::min(piece.size(), kWriteChunkBytes));
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            piece.remove_prefix(static_cast<std::size_t>(written));
         }
-        image.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return ::close(fd) == 0;
+        return true;
+    };
+    return emit_image(graph, layout, offsets, write_all) && fd.close();
 }
 
 bool rename_over(const std::string& from, const std::string& to) {
@@ -251,32 +315,13 @@ std::int32_t relative_offset(std::uint64_t array_start, std::uint64_t field_posi
 }
 
 std::string serialize(const Graph& graph) {
-    const Layout layout = layout_of(graph);
-    // Checked before anything is allocated. Every count then fits u32: an array of 2^32 or more
-    // elements would put the pool more than 2^31 bytes before its field.
-    std::int32_t offsets[kArrayCount];
-    for (int array = 0; array < kArrayCount; ++array) {
-        offsets[array] = relative_offset(layout.start[array], layout.root + field_position(array));
-    }
-
-    std::string image(layout.root + kRootSize, '\0');
-    char* base = image.data();
-    if (!graph.string_pool.empty()) std::memcpy(base, graph.string_pool.data(), graph.string_pool.size());
-    for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
-        store_node(base + layout.start[kNodes] + i * kNodeRecordSize, graph.nodes[i]);
-    }
-    store_edges(base + layout.start[kOutEdges], graph.out_edges);
-    store_offsets(base + layout.start[kOutOffsets], graph.out_offsets);
-    store_edges(base + layout.start[kInEdges], graph.in_edges);
-    store_offsets(base + layout.start[kInOffsets], graph.in_offsets);
-
-    char* root = base + layout.root;
-    std::memcpy(root, graph.magic.data(), 4);
-    store_u32(root + 4, graph.version);
-    for (int array = 0; array < kArrayCount; ++array) {
-        store_u32(root + field_position(array), static_cast<std::uint32_t>(offsets[array]));
-        store_u32(root + field_position(array) + 4, static_cast<std::uint32_t>(layout.count[array]));
-    }
+    const auto [layout, offsets] = checked_layout(graph);
+    std::string image;
+    image.reserve(layout.root + kRootSize);
+    emit_image(graph, layout, offsets, [&image](std::string_view piece) {
+        image.append(piece);
+        return true;
+    });
     return image;
 }
 
@@ -303,11 +348,17 @@ std::string temp_path_for(const std::string& out_path) {
 }
 
 std::uint64_t save(const Graph& graph, const std::string& out_path) {
-    const std::string image = serialize(graph);
+    const auto [layout, offsets] = checked_layout(graph);
     const std::string temp_path = temp_path_for(out_path);
-    if (!write_whole_file(temp_path, image)) throw Error("write tmp graph.bin");
+    try {
+        if (!write_image_file(temp_path, graph, layout, offsets)) throw Error("write tmp graph.bin");
+        poll_interrupt();  // the last moment at which stopping leaves the output as it was
+    } catch (const Interrupted&) {
+        ::unlink(temp_path.c_str());  // ours, and of no use to anyone
+        throw;
+    }
     if (!rename_over(temp_path, out_path)) throw Error("atomic rename graph.bin");
-    return image.size();
+    return layout.root + kRootSize;
 }
 
 std::optional<ArchivedGraph> access_graph(std::string_view image) {

@@ -1,6 +1,7 @@
 #include "extract/pipeline.hpp"
 
 #include "core/debug_text.hpp"
+#include "core/interrupt.hpp"
 #include "core/mapped_file.hpp"
 #include "core/os_error.hpp"
 #include "core/stderr.hpp"
@@ -10,9 +11,6 @@
 #include "extract/jsonld.hpp"
 #include "extract/next_data.hpp"
 #include "extract/platform_json.hpp"
-#include "extract/worker_pool.hpp"
-
-
 
 namespace kuv::extract {
 namespace {
@@ -21,6 +19,8 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 // The first source, in priority order, that yields anything. The DOM is built only when the
 // three text-scanning sources found nothing.
@@ -87,15 +87,12 @@ void ingest_into(core::GraphBuilder& builder, const PageExtract& page, const Pri
                page);
 }
 
-void ingest_pages_into(core::GraphBuilder& builder, const std::vector<std::string>& pages) {
-    std::vector<std::pair<PageExtract, PriceScale>> results(pages.size());
-    WorkerPool::shared().run(pages.size(), [&](std::size_t i) { results[i] = extract_page(pages[i]); });
-    for (const auto& [extract, scale] : results) ingest_into(builder, extract, scale);
-}
-
 core::GraphBuilder build_from_files(const std::vector<std::string>& paths) {
     core::GraphBuilder builder;
-    for (const std::string& path : paths) ingest_file(builder, path);
+    for (const std::string& path : paths) {
+        poll_interrupt();
+        ingest_file(builder, path);
+    }
     return builder;
 }
 

@@ -27,10 +27,9 @@ using PageExtract = std::variant<PlatformProducts, GaProducts, NextDataProducts,
 
 std::pair<PageExtract, PriceScale> extract_page(std::string_view html);
 void ingest_into(core::GraphBuilder& builder, const PageExtract& page, const PriceScale& scale);
-// Extracts all pages on the process-wide worker pool, then ingests them in input order.
-// A kuv::Fatal raised on a worker is rethrown here.
-void ingest_pages_into(core::GraphBuilder& builder, const std::vector<std::string>& pages);
+
 // Maps and ingests each file in order; unreadable files get a "kuv: skip {:?}: {}" line on stderr.
+// Polls for a stop request (kuv::Interrupted) between files.
 core::GraphBuilder build_from_files(const std::vector<std::string>& paths);
 
 }  // namespace kuv::extract

@@ -1,6 +1,7 @@
 #include "extract/worker_pool.hpp"
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 
 #include <pthread.h>
@@ -12,14 +13,6 @@
 #include <thread>
 
 namespace kuv::extract {
-
-struct WorkerPool::Batch {
-    const std::function<void(std::size_t)>* task;
-    std::size_t count;
-    std::size_t next = 0;  // the next task to hand out
-    std::size_t finished = 0;
-    std::exception_ptr failure;
-};
 
 // A joined-on-destruction POSIX thread with a large stack and every signal blocked, so that
 // signals keep reaching the threads of the embedding program.
@@ -72,14 +65,11 @@ void WorkerPool::stop() {
     threads_.clear();  // joins
 }
 
-void WorkerPool::run(std::size_t count, const std::function<void(std::size_t)>& task) {
-    if (count == 0) return;
-    Batch batch{&task, count, 0, 0, nullptr};
-    std::unique_lock lock(mutex_);
+void WorkerPool::enqueue(Batch& batch) {
+    if (batch.queued_ || batch.next_ == batch.released_) return;
+    batch.queued_ = true;
     queue_.push_back(&batch);
     work_available_.notify_all();
-    batch_finished_.wait(lock, [&] { return batch.finished == batch.count; });
-    if (batch.failure) std::rethrow_exception(batch.failure);
 }
 
 void WorkerPool::work() {
@@ -88,26 +78,57 @@ void WorkerPool::work() {
         work_available_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
         if (stopping_) return;
         Batch& batch = *queue_.front();
-        const std::size_t index = batch.next++;
-        if (batch.next == batch.count) queue_.pop_front();
-        const bool skip = static_cast<bool>(batch.failure);
+        const std::size_t index = batch.next_++;
+        if (batch.next_ == batch.released_) {
+            queue_.pop_front();
+            batch.queued_ = false;
+        }
+        ++batch.running_;
         lock.unlock();
         std::exception_ptr failure;
-        if (!skip) {
-            try {
-                (*batch.task)(index);
-            } catch (...) {
-                failure = std::current_exception();
-            }
+        try {
+            batch.task_(index);
+        } catch (...) {
+            failure = std::current_exception();
         }
         lock.lock();
-        finish_one(batch, failure);
+        batch.done_[index] = true;
+        if (failure) batch.failures_.emplace_back(index, std::move(failure));
+        --batch.running_;
+        batch.progress_.notify_all();
     }
 }
 
-void WorkerPool::finish_one(Batch& batch, std::exception_ptr failure) {
-    if (failure && !batch.failure) batch.failure = std::move(failure);
-    if (++batch.finished == batch.count) batch_finished_.notify_all();
+WorkerPool::Batch::Batch(WorkerPool& pool, std::function<void(std::size_t)> task)
+    : pool_(pool), task_(std::move(task)) {}
+
+WorkerPool::Batch::~Batch() { cancel(); }
+
+void WorkerPool::Batch::cancel() {
+    std::unique_lock lock(pool_.mutex_);
+    released_ = next_;  // nothing more is handed out
+    if (queued_) std::erase(pool_.queue_, this);
+    progress_.wait(lock, [&] { return running_ == 0; });
+}
+
+void WorkerPool::Batch::release(std::size_t count) {
+    std::lock_guard lock(pool_.mutex_);
+    if (count <= released_) return;
+    released_ = count;
+    done_.resize(count);
+    pool_.enqueue(*this);
+}
+
+void WorkerPool::Batch::wait(std::size_t index) {
+    std::unique_lock lock(pool_.mutex_);
+    while (!done_[index]) {
+        if (progress_.wait_for(lock, kInterruptPollInterval, [&] { return done_[index]; })) break;
+        lock.unlock();  // the probe may take other locks
+        poll_interrupt();
+        lock.lock();
+    }
+    const auto failed = std::find_if(failures_.begin(), failures_.end(), [&](const auto& f) { return f.first == index; });
+    if (failed != failures_.end()) std::rethrow_exception(failed->second);
 }
 
 namespace {
@@ -118,17 +139,17 @@ unsigned core_count() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// The shared pool and the lock guarding its creation. fork() is bracketed by handlers that hold
-// the lock, so the child never inherits it locked; the child then forgets the parent's pool,
-// whose threads do not exist in the child and whose lock and condition variables may be left
-// in any state, and builds its own pool on first use.
+// The shared pool and the lock guarding its creation. The pool is created on first use and never
+// destroyed. fork() is bracketed by handlers that hold the lock, so the child never inherits it
+// locked; the child then forgets the parent's pool, whose threads do not exist in the child and
+// whose lock and condition variables may be left in any state, and builds its own on first use.
 std::mutex registry_mutex;
-std::unique_ptr<WorkerPool> registry_pool;
+WorkerPool* shared_pool = nullptr;
 
 void lock_registry() { registry_mutex.lock(); }
 void unlock_registry() { registry_mutex.unlock(); }
 void reset_registry_in_child() {
-    static_cast<void>(registry_pool.release());  // deliberately leaked: it cannot be torn down here
+    shared_pool = nullptr;
     registry_mutex.unlock();
 }
 
@@ -138,8 +159,8 @@ WorkerPool& WorkerPool::shared() {
     static std::once_flag fork_handlers;
     std::call_once(fork_handlers, [] { pthread_atfork(lock_registry, unlock_registry, reset_registry_in_child); });
     std::lock_guard lock(registry_mutex);
-    if (!registry_pool) registry_pool = std::make_unique<WorkerPool>(core_count());
-    return *registry_pool;
+    if (shared_pool == nullptr) shared_pool = std::make_unique<WorkerPool>(core_count()).release();
+    return *shared_pool;
 }
 
 }  // namespace kuv::extract

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace kuv::extract {
@@ -17,33 +18,63 @@ public:
     static constexpr std::size_t kStackBytes = std::size_t{16} << 20;
 
     explicit WorkerPool(unsigned thread_count);
-    ~WorkerPool();
+    ~WorkerPool();  // joins the workers; no batch may be left
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // The pool shared by the whole process, created on first use with one worker per core. A
-    // child process made by fork() gets a fresh pool of its own on its first call.
+    // The pool shared by the whole process, created on first use with one worker per core and
+    // never destroyed, so process exit neither waits for its workers nor tears it down under a
+    // caller still inside a batch. A child process made by fork() gets a fresh pool of its own
+    // on its first call.
     static WorkerPool& shared();
-
-    // Runs task(0) ... task(count - 1) on the workers and waits for all of them. Several callers
-    // may run batches at once. When a task throws, the remaining tasks of that batch are skipped
-    // and the first exception is rethrown here.
-    void run(std::size_t count, const std::function<void(std::size_t)>& task);
 
     unsigned thread_count() const { return static_cast<unsigned>(threads_.size()); }
 
+    // One caller's tasks task(0), task(1), ... on the pool. The caller releases tasks as their
+    // inputs become ready and waits for each one it needs; several batches, of several callers,
+    // may run at once. Destroying the batch hands out no further task and waits for the running
+    // ones, so the task's captures may die right after.
+    class Batch {
+    public:
+        Batch(WorkerPool& pool, std::function<void(std::size_t)> task);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+        // Tasks below `count` may now run (a smaller count than before changes nothing).
+        void release(std::size_t count);
+        // Waits until the released task `index` has run, and rethrows what it threw. While it
+        // waits, it polls kuv::poll_interrupt(), so a stop request ends the wait with
+        // kuv::Interrupted (the batch is then to be cancelled or destroyed).
+        void wait(std::size_t index);
+        // Hands out no further task and waits for the running ones.
+        void cancel();
+
+    private:
+        friend class WorkerPool;
+
+        WorkerPool& pool_;
+        std::function<void(std::size_t)> task_;
+        // Guarded by the pool's mutex:
+        std::size_t released_ = 0;
+        std::size_t next_ = 0;  // the next task to hand out
+        std::size_t running_ = 0;
+        bool queued_ = false;
+        std::vector<bool> done_;  // per released task
+        std::vector<std::pair<std::size_t, std::exception_ptr>> failures_;
+        std::condition_variable progress_;  // a task of this batch has finished
+    };
+
 private:
-    struct Batch;
     class Thread;
 
     void work();
     void stop();
-    void finish_one(Batch& batch, std::exception_ptr failure);
+    void enqueue(Batch& batch);  // with mutex_ held
 
     std::mutex mutex_;
     std::condition_variable work_available_;
-    std::condition_variable batch_finished_;
-    std::deque<Batch*> queue_;  // batches with tasks not yet handed out
+    std::deque<Batch*> queue_;  // batches with released tasks not yet handed out
     bool stopping_ = false;
     std::vector<std::unique_ptr<Thread>> threads_;
 };

@@ -2,10 +2,26 @@
 
 #include "py/errors.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <optional>
+#include <utility>
+
+// In the stable ABI since Python 3.10 and exported by every CPython 3; declared here because
+// the module is built for the 3.8 stable ABI, and called only once the running interpreter is
+// known to be 3.10 or later.
+extern "C" const char* PyUnicode_AsUTF8AndSize(PyObject* unicode, Py_ssize_t* size);
 
 namespace kuv::py {
 namespace {
+
+// A sequence's length only hints at how many items iteration gives: at most this many slots
+// are reserved up front, the rest grow as items arrive.
+constexpr Py_ssize_t kMaxReservedItems = Py_ssize_t{1} << 16;
+
+// Items converted between two runs of Python's signal handlers, so Ctrl-C stops the conversion
+// of a long sequence too.
+constexpr std::size_t kItemsPerSignalCheck = 1024;
 
 std::string call_name(const Signature& signature) { return std::string(signature.function) + "()"; }
 
@@ -30,14 +46,44 @@ std::string display(PyObject* object, std::string_view fallback) {
     return {PyBytes_AsString(clean.get()), static_cast<std::size_t>(PyBytes_Size(clean.get()))};
 }
 
+// Whether the running interpreter has PyUnicode_AsUTF8AndSize in its stable ABI (3.10 on).
+bool has_utf8_and_size() {
+    static const bool available = [] {
+        const std::string_view version = Py_GetVersion();  // "3.11.7 (main, ...)"
+        int major = 0;
+        int minor = 0;
+        const char* end = version.data() + version.size();
+        const auto parsed = std::from_chars(version.data(), end, major);
+        if (parsed.ec != std::errc() || parsed.ptr == end || *parsed.ptr != '.') return false;
+        std::from_chars(parsed.ptr + 1, end, minor);
+        return major > 3 || (major == 3 && minor >= 10);
+    }();
+    return available;
+}
+
+// The UTF-8 bytes of a str, read in place, with the object that holds them; a null owner with
+// the exception set (UnicodeEncodeError for a lone surrogate) on failure.
+std::pair<PyRef, std::string_view> utf8_in_place(PyObject* text) {
+    if (has_utf8_and_size()) {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+        if (data == nullptr) return {};
+        return {PyRef::borrowed(text), std::string_view(data, static_cast<std::size_t>(size))};
+    }
+    PyRef bytes(PyUnicode_AsUTF8String(text));
+    if (!bytes) return {};
+    const std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+    return {std::move(bytes), view};
+}
+
 // The UTF-8 form of a str, or nullopt (no error left set) when it has none.
 std::optional<std::string> utf8_of(PyObject* text) {
-    PyRef bytes(PyUnicode_AsUTF8String(text));
-    if (!bytes) {
+    const auto [owner, view] = utf8_in_place(text);
+    if (!owner) {
         PyErr_Clear();
         return std::nullopt;
     }
-    return std::string(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+    return std::string(view);
 }
 
 bool raise_type_error(std::string_view message) {
@@ -99,33 +145,14 @@ bool bind_keywords(const Signature& signature, PyObject* kwargs, std::span<PyObj
     return true;
 }
 
-bool extract_text(PyObject* object, std::string& out) {
+// The str's UTF-8 text with the object holding it; a null owner with the exception set when
+// `object` is no str or has no UTF-8 form.
+std::pair<PyRef, std::string_view> extract_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
         raise_cannot_convert(object, "PyString");
-        return false;
+        return {};
     }
-    PyRef bytes(PyUnicode_AsUTF8String(object));  // a lone surrogate raises UnicodeEncodeError
-    if (!bytes) return false;
-    out.assign(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
-    return true;
-}
-
-bool extract_texts(PyObject* object, std::vector<std::string>& out) {
-    if (PyUnicode_Check(object)) return raise_type_error("Can't extract `str` to `Vec`");
-    if (!PySequence_Check(object)) {
-        raise_cannot_convert(object, "Sequence");
-        return false;
-    }
-    const Py_ssize_t size_hint = PySequence_Size(object);
-    if (size_hint < 0) PyErr_Clear();
-    out.clear();
-    out.reserve(size_hint > 0 ? static_cast<std::size_t>(size_hint) : 0);
-    PyRef iterator(PyObject_GetIter(object));
-    if (!iterator) return false;
-    while (PyRef item{PyIter_Next(iterator.get())}) {
-        if (!extract_text(item.get(), out.emplace_back())) return false;
-    }
-    return PyErr_Occurred() == nullptr;
+    return utf8_in_place(object);
 }
 
 // A conversion error whose type is exactly TypeError becomes "argument '{}': {}" (keeping its
@@ -187,13 +214,44 @@ bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs
 }
 
 bool convert_text(PyObject* argument, std::string_view parameter, std::string& out) {
-    if (extract_text(argument, out)) return true;
-    name_the_argument(parameter);
-    return false;
+    const auto [owner, text] = extract_text(argument);
+    if (!owner) {
+        name_the_argument(parameter);
+        return false;
+    }
+    out.assign(text);
+    return true;
 }
 
-bool convert_texts(PyObject* argument, std::string_view parameter, std::vector<std::string>& out) {
-    if (extract_texts(argument, out)) return true;
+bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out,
+                   const std::function<void(std::string_view)>& on_text) {
+    if (PyUnicode_Check(argument)) {
+        raise_type_error("Can't extract `str` to `Vec`");
+        name_the_argument(parameter);
+        return false;
+    }
+    if (!PySequence_Check(argument)) {
+        raise_cannot_convert(argument, "Sequence");
+        name_the_argument(parameter);
+        return false;
+    }
+    const Py_ssize_t size_hint = PySequence_Size(argument);
+    if (size_hint < 0) PyErr_Clear();
+    const auto reserved = static_cast<std::size_t>(std::clamp<Py_ssize_t>(size_hint, 0, kMaxReservedItems));
+    out.owners_.reserve(reserved);
+    out.views_.reserve(reserved);
+    PyRef iterator(PyObject_GetIter(argument));
+    while (iterator) {
+        PyRef item(PyIter_Next(iterator.get()));
+        if (!item) break;
+        auto [owner, text] = extract_text(item.get());
+        if (!owner) break;
+        out.owners_.push_back(std::move(owner));
+        out.views_.push_back(text);
+        if (on_text) on_text(text);
+        if (out.views_.size() % kItemsPerSignalCheck == 0 && PyErr_CheckSignals() != 0) break;
+    }
+    if (PyErr_Occurred() == nullptr) return true;
     name_the_argument(parameter);
     return false;
 }

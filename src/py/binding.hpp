@@ -3,6 +3,7 @@
 // TypeError texts callers of the module rely on.
 #include "py/handles.hpp"
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,12 +22,27 @@ struct Signature {
 // arguments first, then each keyword in dictionary order, then missing parameters.
 bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, std::span<PyObject*> bound);
 
+// The UTF-8 texts of a sequence of `str`, read in place rather than copied: on Python 3.10 and
+// later the UTF-8 form a str keeps of itself (for ASCII text, its own characters), before that
+// a bytes copy. Holds a reference to every object its views point into, so the views stay
+// valid (also without the interpreter lock) until it is destroyed, with the lock held.
+class Texts {
+public:
+    std::span<const std::string_view> views() const { return views_; }
+
+private:
+    friend bool convert_texts(PyObject*, std::string_view, Texts&, const std::function<void(std::string_view)>&);
+    std::vector<PyRef> owners_;
+    std::vector<std::string_view> views_;
+};
+
 // Converts one `str` argument to its UTF-8 bytes. Returns false with the exception set.
 bool convert_text(PyObject* argument, std::string_view parameter, std::string& out);
 
-// Converts a sequence of `str` (any sequence but a `str` itself) into owned texts. Returns false
-// with the exception set.
-bool convert_texts(PyObject* argument, std::string_view parameter, std::vector<std::string>& out);
+// Converts a sequence of `str` (any sequence but a `str` itself). Each text is also handed to
+// `on_text`, when given, as soon as it is converted. Returns false with the exception set.
+bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out,
+                   const std::function<void(std::string_view)>& on_text = nullptr);
 
 // Sets TypeError "'{}' object cannot be converted to '{}'" with the qualified name of the
 // object's type and `target`.

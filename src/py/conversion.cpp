@@ -9,6 +9,10 @@
 namespace kuv::py {
 namespace {
 
+// Rows converted between two runs of Python's signal handlers, so Ctrl-C also stops the
+// conversion of a huge result.
+constexpr std::size_t kRowsPerSignalCheck = 4096;
+
 PyRef text(std::string_view value) {
     return checked(PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
 }
@@ -66,6 +70,7 @@ PyObject* rows_to_list(const cypher::QueryResult& result) {
         PyRef dict = row_dict(result.columns, row);
         if (!dict) return nullptr;
         rows.push_back(std::move(dict));
+        if (rows.size() % kRowsPerSignalCheck == 0 && PyErr_CheckSignals() != 0) return nullptr;
     }
     PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(rows.size())));
     for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -1,6 +1,7 @@
 #include "py/errors.hpp"
 
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/stderr.hpp"
 
 #include <pthread.h>
@@ -49,6 +50,8 @@ Failure capture_failure() {
         return {Failure::Kind::Value, error.what()};
     } catch (const kuv::Fatal& fatal) {
         return {Failure::Kind::Fatal, fatal.what()};
+    } catch (const kuv::Interrupted&) {
+        return {Failure::Kind::Interrupted, {}};
     } catch (const std::bad_alloc&) {
         return {Failure::Kind::NoMemory, {}};
     } catch (const std::exception& other) {
@@ -70,6 +73,9 @@ void raise_failure(const Failure& failure, std::string_view function) {
         return;
     case Failure::Kind::NoMemory:
         PyErr_NoMemory();
+        return;
+    case Failure::Kind::Interrupted:
+        if (!failure.raised.restore()) PyErr_SetNone(PyExc_KeyboardInterrupt);
         return;
     case Failure::Kind::Fatal:
         report_fatal(function, failure.message);

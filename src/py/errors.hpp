@@ -2,6 +2,10 @@
 // How failures become Python exceptions: work failures (ValueError), fatal errors
 // (pyo3_runtime.PanicException) and failed Python API calls.
 #include "py/handles.hpp"
+#include "py/shutdown.hpp"
+#include "py/signal_probe.hpp"
+
+#include <cxxabi.h>
 
 #include <exception>
 #include <string>
@@ -14,9 +18,10 @@ namespace kuv::py {
 
 // Why the work of a call failed, captured while the interpreter lock was released.
 struct Failure {
-    enum class Kind { Value, Fatal, NoMemory };
+    enum class Kind { Value, Fatal, NoMemory, Interrupted };
     Kind kind;
     std::string message;
+    PendingException raised = {};  // Interrupted: what the signal handler raised
 };
 
 template <class T>
@@ -26,15 +31,29 @@ using Outcome = std::variant<T, Failure>;
 Failure capture_failure();
 
 // Runs `work` with the interpreter lock released; the lock is held again when this returns.
-// Every C++ exception of the work is captured, none escapes.
+// Every C++ exception of the work is captured, none escapes. On the main thread the work's
+// kuv::check_interrupt() calls run Python's signal handlers; when one raises, the work stops
+// and the outcome is an Interrupted failure carrying that exception. On any thread the work
+// also stops that way when the interpreter starts to exit.
 template <class Work>
 auto run_without_lock(Work&& work) -> Outcome<std::invoke_result_t<Work&>> {
-    const InterpreterUnlock unlock;
-    try {
-        return work();
-    } catch (...) {
-        return capture_failure();
+    using Result = Outcome<std::invoke_result_t<Work&>>;
+    SignalProbe probe;
+    Result outcome = [&]() -> Result {
+        const InterpreterUnlock unlock;
+        const WorkInProgress at_work;
+        probe.set_released_state(unlock.state());
+        const InterruptScope scope(probe);
+        try {
+            return work();
+        } catch (...) {
+            return capture_failure();
+        }
+    }();
+    if (auto* failure = std::get_if<Failure>(&outcome); failure && failure->kind == Failure::Kind::Interrupted) {
+        failure->raised = probe.take_raised();
     }
+    return outcome;
 }
 
 // Sets the Python exception for a failure; `function` names the call in the fatal-error report.
@@ -54,9 +73,11 @@ PyRef checked(PyObject* created);
 // Runs a module entry point and turns any C++ exception that reaches it into a Python
 // exception, so that none crosses the C boundary. The lock is held throughout.
 template <class Body>
-PyObject* guarded(std::string_view function, Body&& body) noexcept {
+PyObject* guarded(std::string_view function, Body&& body) {
     try {
         return body();
+    } catch (abi::__forced_unwind&) {
+        throw;  // the thread is being ended (see taking_lock_back): let it go
     } catch (...) {
         raise_current_exception(function);
         return nullptr;

@@ -5,6 +5,7 @@
 #include "core/store.hpp"
 #include "cypher/executor.hpp"
 #include "cypher/parser.hpp"
+#include "extract/page_stream.hpp"
 #include "extract/pipeline.hpp"
 #include "py/binding.hpp"
 #include "py/conversion.hpp"
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +48,24 @@ core::GraphBuilder builder_from_existing(const std::string& existing_path) {
     return core::GraphBuilder::from_graph(core::load_owned(existing_path));
 }
 
+// Hands each converted page straight to the stream.
+std::function<void(std::string_view)> stream_into(extract::PageStream& stream) {
+    return [&stream](std::string_view page) { stream.add(page); };
+}
+
+// Cancels the stream's extraction when the work ends, however it ends: no worker may still be
+// extracting once a call's work is over (interpreter exit relies on it, see py/shutdown.hpp).
+class CancelWhenDone {
+public:
+    explicit CancelWhenDone(extract::PageStream& stream) : stream_(stream) {}
+    ~CancelWhenDone() { stream_.cancel(); }
+    CancelWhenDone(const CancelWhenDone&) = delete;
+    CancelWhenDone& operator=(const CancelWhenDone&) = delete;
+
+private:
+    extract::PageStream& stream_;
+};
+
 cypher::QueryResult run_query(const std::string& graph_path, const std::string& query_text) {
     const core::LoadedGraph graph = core::LoadedGraph::open(graph_path);  // a bad file wins over a bad query
     const auto parsed = cypher::parse(query_text);
@@ -61,15 +81,18 @@ constexpr std::array<std::string_view, 2> kQueryParameters{"graph_path", "cypher
 PyObject* build_graph(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded("build_graph", [&]() -> PyObject* {
         std::array<PyObject*, 2> bound{};
-        std::vector<std::string> pages;
+        if (!bind_arguments({"build_graph", kBuildGraphParameters}, args, kwargs, bound)) return nullptr;
+        Texts pages;
+        extract::PageStream stream;  // pages are extracted while later ones are converted
         std::string out_path;
-        if (!bind_arguments({"build_graph", kBuildGraphParameters}, args, kwargs, bound) ||
-            !convert_texts(bound[0], "pages", pages) || !convert_text(bound[1], "out_path", out_path)) {
+        if (!convert_texts(bound[0], "pages", pages, stream_into(stream)) ||
+            !convert_text(bound[1], "out_path", out_path)) {
             return nullptr;
         }
         auto outcome = run_without_lock([&] {
+            const CancelWhenDone cancel(stream);
             core::GraphBuilder builder;
-            extract::ingest_pages_into(builder, pages);
+            stream.ingest_into(builder);
             return freeze_and_save(std::move(builder), out_path);
         });
         return finish(outcome, "build_graph", byte_count);
@@ -104,19 +127,22 @@ PyObject* build_graph_from_dir(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* merge_graph(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded("merge_graph", [&]() -> PyObject* {
         std::array<PyObject*, 4> bound{};
+        if (!bind_arguments({"merge_graph", kMergeGraphParameters}, args, kwargs, bound)) return nullptr;
         std::string existing_path;
-        std::vector<std::string> pages;
-        std::vector<std::string> removed_urls;
+        Texts pages;
+        extract::PageStream stream;
+        Texts removed_urls;
         std::string out_path;
-        if (!bind_arguments({"merge_graph", kMergeGraphParameters}, args, kwargs, bound) ||
-            !convert_text(bound[0], "existing_path", existing_path) || !convert_texts(bound[1], "pages", pages) ||
+        if (!convert_text(bound[0], "existing_path", existing_path) ||
+            !convert_texts(bound[1], "pages", pages, stream_into(stream)) ||
             !convert_texts(bound[2], "removed_urls", removed_urls) || !convert_text(bound[3], "out_path", out_path)) {
             return nullptr;
         }
         auto outcome = run_without_lock([&] {
+            const CancelWhenDone cancel(stream);
             core::GraphBuilder builder = builder_from_existing(existing_path);
-            extract::ingest_pages_into(builder, pages);
-            for (const std::string& url : removed_urls) builder.remove_node_by_url(url);
+            stream.ingest_into(builder);
+            builder.remove_nodes_by_urls(removed_urls.views());
             return freeze_and_save(std::move(builder), out_path);
         });
         return finish(outcome, "merge_graph", byte_count);

@@ -8,6 +8,11 @@
 
 namespace kuv::py {
 
+// True while this thread takes the interpreter lock back after its work. A thread that does so
+// while the interpreter shuts down is ended by CPython (3.8 to 3.13) right there, by unwinding
+// its stack; nothing on the way out may then touch a Python object.
+inline thread_local bool taking_lock_back = false;
+
 // One owned (strong) reference, released on destruction. Only ever used with the lock held.
 class PyRef {
 public:
@@ -20,7 +25,9 @@ public:
     }
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
-    ~PyRef() { Py_XDECREF(object_); }
+    ~PyRef() {
+        if (!taking_lock_back) Py_XDECREF(object_);  // else the interpreter is gone: leave it
+    }
 
     static PyRef borrowed(PyObject* object) {
         Py_XINCREF(object);
@@ -39,9 +46,16 @@ private:
 class InterpreterUnlock {
 public:
     InterpreterUnlock() : state_(PyEval_SaveThread()) {}
-    ~InterpreterUnlock() { PyEval_RestoreThread(state_); }
+    // Not noexcept: the thread-ending unwind described at taking_lock_back must pass through.
+    ~InterpreterUnlock() noexcept(false) {
+        taking_lock_back = true;
+        PyEval_RestoreThread(state_);
+        taking_lock_back = false;
+    }
     InterpreterUnlock(const InterpreterUnlock&) = delete;
     InterpreterUnlock& operator=(const InterpreterUnlock&) = delete;
+
+    PyThreadState* state() const { return state_; }
 
 private:
     PyThreadState* state_;

@@ -4,6 +4,7 @@
 #include "py/binding.hpp"
 #include "py/errors.hpp"
 #include "py/functions.hpp"
+#include "py/shutdown.hpp"
 
 #include <string_view>
 
@@ -72,6 +73,7 @@ PyObject* initialise() {
     }
     PyRef module(PyModule_Create2(&definition, PYTHON_ABI_VERSION));
     if (!module || !fill(module.get())) return nullptr;
+    register_exit_barrier();
     created_module = module.get();
     Py_IncRef(created_module);
     return module.release();

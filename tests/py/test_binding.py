@@ -1,5 +1,6 @@
 """Argument binding and conversion: every TypeError text a caller can meet."""
 import pathlib
+import sys
 
 import pytest
 
@@ -15,15 +16,15 @@ class TypeErrorSubclass(TypeError):
 
 
 class Pages:
-    """Two pages behind a length that says one; the length or the items fail as configured."""
+    """Two pages behind a length that says otherwise; the length or the items fail as configured."""
 
-    def __init__(self, length_error=None, item_error=None):
-        self.length_error, self.item_error = length_error, item_error
+    def __init__(self, length=1, length_error=None, item_error=None):
+        self.length, self.length_error, self.item_error = length, length_error, item_error
 
     def __len__(self):
         if self.length_error:
             raise self.length_error
-        return 1
+        return self.length
 
     def __getitem__(self, index):
         if self.item_error or index >= 2:
@@ -79,8 +80,10 @@ def test_exceptions_other_than_type_error_pass_unchanged(call, error, message):
     lambda out: kuv.build_graph(pages=(), out_path=out),
     lambda out: kuv.merge_graph("", [], removed_urls=[], out_path=out),
     lambda out: kuv.build_graph([], StrSubclass(out)),
-    # a failing length is only a size hint
+    # the length is only a size hint, whether it fails or is absurdly large
     lambda out: kuv.build_graph(Pages(length_error=RuntimeError("no length")), out),
+    lambda out: kuv.build_graph(Pages(length=sys.maxsize), out),
+    lambda out: kuv.merge_graph("", Pages(length=2**40), Pages(length=2**40), out),
 ])
 def test_arguments_by_position_or_keyword(tmp_path, call):
     assert call(str(tmp_path / "g.bin")) > 0

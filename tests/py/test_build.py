@@ -1,8 +1,10 @@
 """build_graph, build_graph_from_dir and merge_graph as a caller sees them."""
 import errno
 import os
+import pathlib
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -40,6 +42,24 @@ def test_input_order_is_node_order_and_a_later_page_wins(tmp_path):
 @pytest.mark.parametrize("relative", ["out/sub/g.bin", "out//sub/./g.bin", "a/../b/g.bin"])
 def test_missing_parent_directories_are_created(tmp_path, relative):
     assert kuv.build_graph([], f"{tmp_path}/{relative}") == os.path.getsize(tmp_path / relative)
+
+
+SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "corpus" / "schema-samples"
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+@pytest.mark.parametrize("directory", [EXAMPLES, SAMPLES], ids=["examples", "samples"])
+def test_the_parallel_and_the_file_pipelines_write_the_same_bytes(tmp_path, directory):
+    if not directory.is_dir():
+        pytest.skip(f"{directory} is absent")
+    names = [n for n in os.listdir(directory) if n.endswith((".html", ".htm"))]  # the listing's order
+    pages = [(directory / n).read_bytes().decode("utf-8", "replace") for n in names]
+    kuv.build_graph_from_dir(str(directory), str(tmp_path / "dir.bin"))
+    kuv.build_graph(pages, str(tmp_path / "mem.bin"))
+    kuv.merge_graph("", pages, [], str(tmp_path / "merge.bin"))
+    expected = (tmp_path / "dir.bin").read_bytes()
+    assert (tmp_path / "mem.bin").read_bytes() == expected
+    assert (tmp_path / "merge.bin").read_bytes() == expected
 
 
 @pytest.mark.parametrize("call, message", [
@@ -90,6 +110,24 @@ def test_from_dir_skips_named_pipes_without_hanging(tmp_path):
     assert result.stderr == f'kuv: skip "{tmp_path}/pipe.html": {os_error(errno.ENODEV)}\n'
 
 
+@pytest.mark.parametrize("plant", [
+    lambda tmp, victim: os.mkfifo(tmp),
+    lambda tmp, victim: os.symlink(victim, tmp),
+    lambda tmp, victim: os.link(victim, tmp),
+    lambda tmp, victim: tmp.write_text("stale"),
+])
+def test_whatever_sits_at_the_temporary_path_is_replaced_not_opened(tmp_path, plant):
+    victim, out = tmp_path / "victim", tmp_path / "g.bin"
+    victim.write_text("not yours")
+    plant(tmp_path / "g.bin.tmp", victim)
+    script = "import kuv, sys; print(kuv.build_graph([], sys.argv[1]))"
+    result = subprocess.run([sys.executable, "-c", script, str(out)], capture_output=True, text=True, timeout=60)
+    assert (result.returncode, result.stdout.strip()) == (0, str(out.stat().st_size)), result.stderr
+    assert out.is_file() and not out.is_symlink() and kuv.query(str(out), "MATCH (n) RETURN n") == []
+    assert victim.read_text() == "not yours"
+    assert sorted(os.listdir(tmp_path)) == ["g.bin", "victim"]
+
+
 @pytest.mark.parametrize("existing", ["", "missing.bin", "dir", "\0x"])
 def test_merge_without_existing_graph_is_a_fresh_build(tmp_path, existing):
     (tmp_path / "dir").mkdir()
@@ -109,6 +147,16 @@ def test_merge_updates_in_place_and_removes(tmp_path):
     same_url = [jsonld_page(name, "https://s.example/same", sku=name) for name in ("One", "Two")]
     kuv.merge_graph("", same_url, ["https://s.example/same"] * 2, graph)
     assert product_names(graph) == ["Two"]
+
+
+def test_merge_removes_a_long_url_list_in_one_pass(tmp_path):
+    graph = str(tmp_path / "g.bin")
+    kuv.build_graph(numbered_pages(5000), graph)
+    urls = [f"https://s.example/{i}" for i in range(0, 5000, 2)] + [f"https://elsewhere/{i}" for i in range(20000)]
+    start = time.monotonic()
+    kuv.merge_graph(graph, [], urls, graph)
+    assert time.monotonic() - start < 20  # a scan of every node per URL takes minutes here
+    assert product_names(graph) == [f"P{i}" for i in range(1, 5000, 2)]
 
 
 def test_merge_same_file_without_changes_is_stable(tmp_path, example_pages):

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,15 +29,12 @@ std::string runs(const Graph& graph, bool incoming) {
     return out;
 }
 
-TEST(Builder, UpsertInternsNameAndPropsFirstAndReplacesAnExistingNode) {
+TEST(Builder, UpsertReplacesAnExistingNodeAndThePoolHoldsEachKeptTextOnce) {
     GraphBuilder builder;
     EXPECT_EQ(builder.upsert_node(NodeKind::Product, "p", "old", "{}"), 0u);
     EXPECT_EQ(builder.upsert_node(NodeKind::Offer, "o", "", "{}"), 1u);
     EXPECT_EQ(builder.upsert_node(NodeKind::Brand, "p", "Phone", "{}"), 0u);
     EXPECT_EQ(builder.node_count(), 2u);
-    // Each string once, name and props before the id, "Phone" too; "" keeps its first offset.
-    EXPECT_EQ((std::vector{builder.intern("{}"), builder.intern("p"), builder.intern("Phone"), builder.intern("")}),
-              (std::vector<Str>{{3, 2}, {5, 1}, {7, 5}, {6, 0}}));
     const Graph graph = std::move(builder).build();
     EXPECT_EQ(pool_text(graph), "pPhone{}o");  // only the strings of kept nodes, in node order
     EXPECT_EQ(graph.nodes, (std::vector<Node>{{NodeKind::Brand, {0, 1}, {1, 5}, {6, 2}},
@@ -70,19 +68,94 @@ TEST(Builder, RemovalByUrlMatchesOnlyAStringUrlMemberOfAnObject) {
     }
 }
 
-TEST(Builder, RemovalDropsTheFirstMatchWithItsStringsAndRelationsUntilAnUpsertRevivesIt) {
-    GraphBuilder builder;
-    for (const char* id : {"first", "second"}) {
-        builder.add_edge(builder.upsert_node(NodeKind::Product, id, id, "{\"url\":\"u\"}"), RelType::Offers, "o");
+TEST(Builder, RemovalOfAUrlListMarksTheFirstNodeOfEachUrl) {
+    const struct {
+        std::vector<std::string_view> urls;
+        std::size_t found;
+        std::string kept;
+    } cases[] = {
+        {{}, 0, "a b c d"},
+        {{"u1"}, 1, "b c d"},
+        {{"u1", "u1"}, 1, "b c d"},  // listed twice: still only the first node carrying it
+        {{"u2", "nowhere", "u1"}, 2, "b d"},
+        {{"U1", "u1/"}, 0, "a b c d"},
+    };
+    for (const auto& [urls, found, kept] : cases) {
+        GraphBuilder builder;
+        for (const auto& [id, props] : {std::pair{"a", R"({"url":"u1"})"}, {"b", R"({"url":"u1"})"}, {"c", R"({"url":"u2"})"},
+                                        {"d", "{}"}}) {
+            builder.upsert_node(NodeKind::Product, id, "", props);
+        }
+        EXPECT_EQ(builder.remove_nodes_by_urls(urls), found) << ::testing::PrintToString(urls);
+        std::string ids;
+        const Graph graph = std::move(builder).build();
+        for (const Node& node : graph.nodes) ids += (ids.empty() ? "" : " ") + std::string(graph.str(node.id));
+        EXPECT_EQ(ids, kept) << ::testing::PrintToString(urls);
     }
-    builder.add_edge(builder.upsert_node(NodeKind::Offer, "o", "", "{}"), RelType::Brand, "first");
-    EXPECT_TRUE(builder.remove_node_by_url("u") && builder.remove_node_by_url("u"));  // the second marks "first" again
-    GraphBuilder revived = builder;
+}
+
+TEST(Builder, RemovalDropsTheFirstMatchWithItsStringsAndRelationsUntilAnUpsertRevivesIt) {
+    const auto marked = [] {
+        GraphBuilder builder;
+        for (const char* id : {"first", "second"}) {
+            builder.add_edge(builder.upsert_node(NodeKind::Product, id, id, "{\"url\":\"u\"}"), RelType::Offers, "o");
+        }
+        builder.add_edge(builder.upsert_node(NodeKind::Offer, "o", "", "{}"), RelType::Brand, "first");
+        EXPECT_TRUE(builder.remove_node_by_url("u") && builder.remove_node_by_url("u"));  // the second marks "first" again
+        return builder;
+    };
+    GraphBuilder revived = marked();
     EXPECT_EQ(revived.upsert_node(NodeKind::Product, "first", "back", "{}"), 0u);
-    const Graph graph = std::move(builder).build();
+    const Graph graph = marked().build();
     EXPECT_EQ(pool_text(graph), "second{\"url\":\"u\"}o{}");
     EXPECT_EQ(runs(graph, false) + " / " + runs(graph, true), "second: 0o; o: / second:; o: 0second");
     EXPECT_EQ(runs(std::move(revived).build(), false), "first: 0o; second: 0o; o: 1first");
+}
+
+// Calls made page by page on builders of their own and absorbed in order freeze into exactly
+// the graph that making them all on one builder gives.
+TEST(Builder, AbsorbingPageBuildersEqualsMakingTheirCallsDirectly) {
+    using Page = std::function<void(GraphBuilder&)>;
+    const auto product = [](std::string id, std::string name, std::vector<std::string> targets) -> Page {
+        return [=](GraphBuilder& b) {
+            const auto p = b.upsert_node(NodeKind::Product, id, name, "{\"url\":\"" + id + "\"}");
+            for (const auto& target : targets) {
+                b.add_edge(p, RelType::Offers, target);
+                b.upsert_node(NodeKind::Offer, target, "", "{}");
+            }
+        };
+    };
+    const std::vector<std::pair<std::string, std::vector<Page>>> cases = {
+        {"nothing", {}},
+        {"empty pages", {[](GraphBuilder&) {}, [](GraphBuilder&) {}}},
+        {"a later page overwrites", {product("p", "one", {"o1"}), product("q", "", {}), product("p", "two", {"o1", "o2"})}},
+        {"an id repeated on one page", {[](GraphBuilder& b) {
+             b.add_edge(b.upsert_node(NodeKind::Brand, "x", "first", "{}"), RelType::Brand, "x");
+             b.upsert_node(NodeKind::Product, "y", "", "{}");
+             b.add_edge(b.upsert_node(NodeKind::Offer, "x", "second", "[]"), RelType::Offers, "y");
+         }}},
+        {"targets on earlier, later and no pages", {[](GraphBuilder& b) {
+             const auto a = b.upsert_node(NodeKind::Product, "a", "", "{}");
+             b.add_edge(a, RelType::Brand, "later");
+             b.add_edge(a, RelType::Brand, "never");
+         }, product("b", "", {"a"}), [](GraphBuilder& b) { b.add_edge(b.upsert_node(NodeKind::Brand, "later", "L", "{}"), RelType::Brand, "a"); }}},
+        {"texts shared between nodes", {[](GraphBuilder& b) {
+             b.upsert_node(NodeKind::Brand, "Acme", "Acme", "{}");
+             b.upsert_node(NodeKind::Person, "{}", "Acme", "Acme");
+         }, product("Acme2", "Acme", {"Acme"})}},
+    };
+    for (const auto& [name, pages] : cases) {
+        GraphBuilder direct;
+        GraphBuilder absorbed;
+        for (const Page& page : pages) {
+            page(direct);
+            GraphBuilder own;
+            page(own);
+            absorbed.absorb(own);
+        }
+        for (GraphBuilder* builder : {&direct, &absorbed}) builder->remove_node_by_url("b");
+        EXPECT_EQ(std::move(absorbed).build(), std::move(direct).build()) << name;
+    }
 }
 
 TEST(Builder, ThawKeepsPoolNodesAndOutgoingRunsFoldsRepeatedIdsAndRefusesBadUtf8) {
@@ -106,6 +179,23 @@ TEST(Builder, ThawKeepsPoolNodesAndOutgoingRunsFoldsRepeatedIdsAndRefusesBadUtf8
     EXPECT_EQ(runs(folded, false), "a: 1b; b: 0b");
     stored.string_pool[1] = '\xff';
     EXPECT_THROW(GraphBuilder::from_graph(stored), Fatal);
+}
+
+// Freezing frees the held texts block by block as it copies them; texts written long after
+// their node (overwrites) or shared between nodes must still be there when they are copied.
+TEST(Builder, FreezingCopiesEveryTextBeforeItsBlockIsFreed) {
+    const auto props = [](int i, int version) { return "{\"v\":" + std::to_string(version) + ",\"pad\":\"" + std::string(4000, char('a' + i % 26)) + "\"}"; };
+    GraphBuilder overwritten;
+    GraphBuilder fresh;  // only the final values
+    for (int i = 0; i < 2000; ++i) overwritten.upsert_node(NodeKind::Product, "n" + std::to_string(i), "", props(i, 1));
+    for (int i = 0; i < 2000; i += 7) overwritten.upsert_node(NodeKind::Offer, "n" + std::to_string(i), "x", props(i, 2));
+    overwritten.upsert_node(NodeKind::Brand, "n0", "last", props(0, 3));
+    for (int i = 0; i < 2000; ++i) {
+        const bool changed = i % 7 == 0;
+        fresh.upsert_node(i == 0 ? NodeKind::Brand : changed ? NodeKind::Offer : NodeKind::Product, "n" + std::to_string(i),
+                          i == 0 ? "last" : changed ? "x" : "", props(i, i == 0 ? 3 : changed ? 2 : 1));
+    }
+    EXPECT_EQ(std::move(overwritten).build(), std::move(fresh).build());
 }
 
 TEST(Builder, IdsAndStringsResolveAcrossTableGrowth) {  // both tables grow many times while being read

@@ -2,6 +2,7 @@
 
 #include "core/builder.hpp"
 #include "core/error.hpp"
+#include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,38 @@ TEST(GraphFileSave, FailuresLeaveTheOutputUntouched) {
     EXPECT_FALSE(fs::exists(dir / "h.b"));
 }
 
+TEST(GraphFileSave, WhateverIsAtTheTemporaryPathIsReplacedNeverFollowedOrOpened) {
+    const TempDir dir;
+    const std::pair<std::string, std::function<void()>> cases[] = {
+        {"leftover file", [&] { write_file(dir / "g.bin.tmp", "half a graph"); }},
+        {"link to a file", [&] { fs::create_symlink(dir / "victim", dir / "g.bin.tmp"); }},
+        {"link to nothing", [&] { fs::create_symlink(dir / "nowhere", dir / "g.bin.tmp"); }},
+        {"second name of a file", [&] { fs::create_hard_link(dir / "victim", dir / "g.bin.tmp"); }},
+    };
+    for (const auto& [planted, plant] : cases) {
+        write_file(dir / "victim", "not yours");
+        plant();
+        EXPECT_EQ(save(sample_graph(), dir / "g.bin"), serialize(sample_graph()).size()) << planted;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "g.bin"))) << planted;
+        EXPECT_EQ(read_file(dir / "g.bin"), serialize(sample_graph())) << planted;
+        EXPECT_EQ(read_file(dir / "victim"), "not yours") << planted;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "g.bin.tmp"))) << planted;
+        EXPECT_FALSE(fs::exists(dir / "nowhere")) << planted;
+    }
+}
+
+TEST(GraphFileSave, AStopRequestLeavesTheOutputAsItWasAndNoTemporaryFile) {
+    struct StopAlways : InterruptProbe {
+        bool stop_requested() override { return true; }
+    } probe;
+    const TempDir dir;
+    write_file(dir / "g.bin", "previous content");
+    const InterruptScope scope(probe);
+    EXPECT_THROW(save(sample_graph(), dir / "g.bin"), Interrupted);
+    EXPECT_EQ(read_file(dir / "g.bin"), "previous content");
+    EXPECT_FALSE(fs::exists(dir / "g.bin.tmp"));
+}
+
 TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     const TempDir dir;
     save(sample_graph(), dir / "a");
@@ -171,8 +204,9 @@ TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
     const auto before = descriptors();
     for (const auto& [path, message] : cases) {
-        EXPECT_EQ(error_of([&] { LoadedGraph::open(path); }), message) << path;
-        EXPECT_EQ(error_of([&] { load_owned(path); }), message) << path;
+        const std::string& opened = path;  // a name the lambdas can capture
+        EXPECT_EQ(error_of([&] { LoadedGraph::open(opened); }), message) << path;
+        EXPECT_EQ(error_of([&] { load_owned(opened); }), message) << path;
     }
     const LoadedGraph mapped = LoadedGraph::open(dir / "a");
     EXPECT_EQ(descriptors(), before);  // the mapping needs no open descriptor

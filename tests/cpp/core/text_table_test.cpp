@@ -1,4 +1,4 @@
-#include "core/builder.hpp"
+#include "core/text_table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@ namespace {
 
 // Colliding hashes: texts are still found by their own bytes, across growth and after a reserve.
 TEST(TextTable, FindsEveryTextAndNoOtherUnderCollidingHashes) {
-    using Hash = std::uint64_t (*)(std::uint32_t);
+    using Hash = TextHash (*)(std::uint32_t);
     const std::pair<Hash, std::uint32_t> cases[] = {  // hash of text i, text count
-        {[](std::uint32_t) -> std::uint64_t { return 1; }, 300},
-        {[](std::uint32_t i) -> std::uint64_t { return std::uint64_t(i + 1) << 20; }, 3000},  // same low bits
+        {[](std::uint32_t) -> TextHash { return 1; }, 300},
+        {[](std::uint32_t i) -> TextHash { return TextHash(i + 1) << 20; }, 3000},  // same low bits
     };
     for (const auto& [hash, count] : cases) {
         for (const std::size_t reserved : {std::size_t{0}, std::size_t{3000}}) {

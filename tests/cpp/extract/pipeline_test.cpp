@@ -1,5 +1,8 @@
 #include "extract/pipeline.hpp"
 
+#include "extract/page_stream.hpp"
+
+#include "core/interrupt.hpp"
 #include "core/utf8.hpp"
 #include "graph_snapshot.hpp"
 
@@ -73,19 +76,39 @@ TEST(ExtractPage, TextNeedlesAtAnyOffsetAndNotAcrossInvalidBytes) {
     }
 }
 
-TEST(IngestPagesInto, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
+// Whatever the grouping (small pages fill a group by count, a large one by size) and however
+// small the window, pages are ingested in input order and a later page wins.
+TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
+    const std::string large_filler(PageStream::kGroupBytes, ' ');
     std::vector<std::string> pages, expected;
-    for (int i = 0; i < 500; ++i) {
-        pages.push_back(jsonld_page("sku" + std::to_string(i), "Item " + std::to_string(i)));
-        expected.push_back(i == 0 ? "First again" : "Item " + std::to_string(i));
+    for (int i = 0; i < 700; ++i) {
+        const std::string name = "Item " + std::to_string(i);
+        pages.push_back(jsonld_page("sku" + std::to_string(i), name) + (i % 300 == 7 ? large_filler : ""));
+        expected.push_back(i == 0 ? "First again" : name);
     }
     pages.insert(pages.end(), {R"(<script>var s = {"products":[{"handle":"mug","title":"Mug"}]};</script>)",
                                jsonld_page("sku0", "First again")});
     expected.push_back("Mug");
+    for (const std::size_t window : {std::size_t{1}, std::size_t{3}, PageStream::kWindow}) {
+        core::GraphBuilder builder;
+        PageStream stream(window);
+        for (const std::string& page : pages) stream.add(page);
+        stream.ingest_into(builder);
+        PageStream().ingest_into(builder);  // no pages: nothing changes
+        EXPECT_EQ(product_names(std::move(builder)), expected) << window;
+    }
+}
+
+TEST(PageStream, AStopRequestEndsTheWaitAndTheStreamCanBeLeft) {
+    struct StopAlways : InterruptProbe {
+        bool stop_requested() override { return true; }
+    } probe;
+    const std::string page = jsonld_page("s", "S");  // outlives the stream
     core::GraphBuilder builder;
-    ingest_pages_into(builder, pages);
-    ingest_pages_into(builder, {});
-    EXPECT_EQ(product_names(std::move(builder)), expected);
+    PageStream stream;
+    for (int i = 0; i < 1000; ++i) stream.add(page);
+    const InterruptScope scope(probe);
+    EXPECT_THROW(stream.ingest_into(builder), Interrupted);
 }
 
 TEST(BuildFromFiles, SkipsUnreadableFilesWithOneWarningEachAndReplacesInvalidUtf8) {
