@@ -79,7 +79,6 @@ public:
         }
         return std::strong_ordering::equal;
     }
-    friend bool operator==(const Wide& a, const Wide& b) = default;
 
 private:
     std::array<std::uint64_t, 4> limbs_{};

@@ -21,6 +21,9 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Spelled out for compilers without class template argument deduction for aggregates.
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 // The first source, in priority order, that yields anything. The DOM is built only when the
 // three text-scanning sources found nothing.

@@ -170,7 +170,8 @@ TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     };
     const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
     const auto before = descriptors();
-    for (const auto& [path, message] : cases) {
+    for (const auto& [path_text, message] : cases) {
+        const std::string& path = path_text;  // a plain reference, so the lambdas may capture it
         EXPECT_EQ(error_of([&] { LoadedGraph::open(path); }), message) << path;
         EXPECT_EQ(error_of([&] { load_owned(path); }), message) << path;
     }
