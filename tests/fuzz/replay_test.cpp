@@ -148,7 +148,9 @@ TEST(FuzzInputs, EveryFolderNamesATarget) {
     for (const char* kind : {"regressions", "pending"}) {
         if (!fs::is_directory(kInputs / kind)) continue;
         for (const fs::directory_entry& entry : fs::directory_iterator(kInputs / kind)) {
-            if (entry.is_directory()) EXPECT_NE(find_target(entry.path().filename().string()), nullptr) << entry.path();
+            if (entry.is_directory()) {
+                EXPECT_NE(find_target(entry.path().filename().string()), nullptr) << entry.path();
+            }
         }
     }
 }
