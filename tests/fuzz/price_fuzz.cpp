@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,7 +38,7 @@ Input split(std::string_view input) {
 // The decimal holding exactly `text`, which the caller knows to be valid.
 Decimal decimal(const std::string& text) {
     const std::optional<Decimal> value = Decimal::parse(text);
-    require(value.has_value(), "a decimal's printed text parses");
+    require(value.has_value(), "a decimal's printed text parses: " + text);
     return *value;
 }
 
@@ -151,6 +152,34 @@ void check_written_props(const extract::PriceVerdict& v) {
     require(reparsed && to_json_text(*reparsed) == to_json_text(props), "written props print as JSON");
 }
 
+// A whole number, or for a two-digit currency a number with two decimals that are not both zero.
+// (Near 2^96 such a text may hold more digits than a decimal does, so it is checked as text.)
+void check_price_text(std::string_view price, bool zero_decimal) {
+    if (price.starts_with('-')) price.remove_prefix(1);
+    const std::size_t point = price.find('.');
+    const std::string_view whole = price.substr(0, point);
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    require(!whole.empty() && std::ranges::all_of(whole, is_digit), "the price text starts with its whole part");
+    if (point == std::string_view::npos) return;
+    const std::string_view decimals = price.substr(point + 1);
+    require(!zero_decimal && decimals.size() == 2 && std::ranges::all_of(decimals, is_digit) && decimals != "00",
+            "the price text has two decimals, not both zero, for a two-digit currency only");
+}
+
+// The price text shifted by the currency's minor-unit digits, without leading zeros.
+std::string minor_units_text(std::string_view price, bool zero_decimal) {
+    const bool negative = price.starts_with('-');
+    if (negative) price.remove_prefix(1);
+    std::string digits(price);
+    if (const std::size_t point = digits.find('.'); point != std::string::npos) {
+        digits.erase(point, 1);
+    } else if (!zero_decimal) {
+        digits += "00";
+    }
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    return (negative && digits != "0" ? "-" : "") + digits;
+}
+
 void check_verdict(const extract::PriceScale& scale, const Json* raw, const std::optional<Decimal>& reference) {
     const std::optional<extract::PriceVerdict> v = scale.verdict(raw, reference);
     const std::optional<extract::PriceVerdict> again = scale.verdict(raw, reference);
@@ -167,12 +196,13 @@ void check_verdict(const extract::PriceScale& scale, const Json* raw, const std:
     require(v->currency == scale.currency, "the verdict carries the page currency");
     const bool zero_decimal = std::ranges::find(kZeroDecimalCurrencies, v->currency) != kZeroDecimalCurrencies.end();
     require(v->price_scale == (zero_decimal ? 0 : 2), "the minor-unit digits follow the currency");
-    const Decimal price = decimal(v->price);
-    require(shape_of(price).scale == (shape_of(price.fract()).digits == 0 ? 0 : v->price_scale),
-            "the price text is whole or has exactly the currency's decimals");
-    const std::optional<Decimal> cents = price.checked_mul(Decimal::from_int(zero_decimal ? 1 : 100));
-    const std::optional<std::int64_t> expected = cents ? cents->to_i64() : std::nullopt;
-    require(v->price_cents == expected.value_or(0), "price_cents is the price in minor units, or 0 out of range");
+    check_price_text(v->price, zero_decimal);
+    const std::string cents = minor_units_text(v->price, zero_decimal);
+    std::int64_t expected = 0;
+    const auto [end, error] = std::from_chars(cents.data(), cents.data() + cents.size(), expected);
+    require(end == cents.data() + cents.size() && (error == std::errc() || error == std::errc::result_out_of_range),
+            "minor units are an integer");
+    require(v->price_cents == (error == std::errc() ? expected : 0), "price_cents is the price in minor units, or 0");
     check_written_props(*v);
 }
 
