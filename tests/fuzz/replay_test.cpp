@@ -14,7 +14,6 @@
 #include <iterator>
 #include <optional>
 #include <ostream>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -47,8 +46,7 @@ std::vector<Replay> stored(const fs::path& folder) {
         const fs::path dir = folder / target.name;
         if (!fs::is_directory(dir)) continue;
         std::vector<fs::path> files;
-        std::ranges::copy(fs::directory_iterator(dir) | std::views::transform(&fs::directory_entry::path),
-                          std::back_inserter(files));
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir)) files.push_back(entry.path());
         std::ranges::sort(files);
         for (const fs::path& file : files) {
             if (file.string().ends_with(kExpectedSuffix)) continue;
