@@ -1,5 +1,6 @@
 // Page extraction: one page's bytes, decoded as a file's are, through extract_page and the
-// ingestion of its products into a builder, frozen and carried through the graph file's bytes.
+// ingestion of its products into a builder, frozen, thawed as a merge does, and carried through
+// the graph file's bytes.
 #include "core/builder.hpp"
 #include "core/json.hpp"
 #include "core/schema.hpp"
@@ -27,6 +28,15 @@ void check_node_texts(const core::Graph& graph) {
     }
 }
 
+// Thawing a built graph and freezing it again, as a merge without pages does, keeps its nodes,
+// its pool and its outgoing runs (incoming runs may come out in another order).
+void check_thaw_keeps_graph(const core::Graph& graph) {
+    const core::Graph again = core::GraphBuilder::from_graph(graph).build();
+    require(again.nodes == graph.nodes && again.string_pool == graph.string_pool &&
+                again.out_edges == graph.out_edges && again.out_offsets == graph.out_offsets,
+            "a thawed and refrozen graph keeps its nodes, pool and outgoing runs");
+}
+
 // The page's graph, its bytes decoded as a file's are.
 core::Graph graph_of_page(std::string_view input) {
     std::string buffer;
@@ -41,6 +51,7 @@ core::Graph graph_of_page(std::string_view input) {
 void run_extract_page(std::string_view input) {
     const core::Graph graph = graph_of_page(input);
     check_node_texts(graph);
+    check_thaw_keeps_graph(graph);
     const std::string image = core::serialize(graph);
     require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "a saved graph reads back unchanged");
 }
