@@ -1,7 +1,7 @@
 // Replays, through the same functions the fuzzers call, every stored regression input, every
 // generated one and every target's built-in seeds. Inputs under pending/ reproduce faults whose
 // fixes have not landed yet; their tests are disabled and run with
-// --gtest_also_run_disabled_tests.
+// --gtest_also_run_disabled_tests --gtest_filter='DISABLED_*'.
 #include "fuzz_target.hpp"
 
 #include <gtest/gtest.h>
@@ -135,11 +135,12 @@ INSTANTIATE_TEST_SUITE_P(Regression, FuzzReplay, ::testing::ValuesIn(stored(kInp
 INSTANTIATE_TEST_SUITE_P(Generated, FuzzReplay, ::testing::ValuesIn(generated()), test_name);
 INSTANTIATE_TEST_SUITE_P(Seed, FuzzReplay, ::testing::ValuesIn(seeds()), test_name);
 
-class DISABLED_PendingFix : public ::testing::TestWithParam<Replay> {};
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DISABLED_PendingFix);
-TEST_P(DISABLED_PendingFix, RunsCleanly) { replay(GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Pending, DISABLED_PendingFix, ::testing::ValuesIn(stored(kInputs / "pending")), test_name);
-INSTANTIATE_TEST_SUITE_P(GeneratedPending, DISABLED_PendingFix, ::testing::ValuesIn(generated_pending()), test_name);
+// The DISABLED_ prefix leads the full name, where both GoogleTest and CTest look for it.
+class PendingFix : public ::testing::TestWithParam<Replay> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PendingFix);
+TEST_P(PendingFix, RunsCleanly) { replay(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(DISABLED_Stored, PendingFix, ::testing::ValuesIn(stored(kInputs / "pending")), test_name);
+INSTANTIATE_TEST_SUITE_P(DISABLED_Generated, PendingFix, ::testing::ValuesIn(generated_pending()), test_name);
 
 // Every folder of stored inputs belongs to a target, so no input is silently skipped.
 TEST(FuzzInputs, EveryFolderNamesATarget) {
