@@ -73,6 +73,10 @@ void check_decimal(const Decimal& d) {
         require(shape_of(rounded).scale <= places, "rounding leaves at most the asked places");
         const std::optional<Decimal> error = d.checked_sub(rounded);
         require(error && compare(error->abs(), half_unit(places)) <= 0, "rounding moves by at most half a unit");
+        if (compare(error->abs(), half_unit(places)) == 0) {
+            // A tie leaves exactly `places` decimals, so the last printed digit is the rounded one.
+            require((rounded.to_string().back() - '0') % 2 == 0, "a tie rounds to the even neighbour");
+        }
     }
     const std::string two = d.to_string_2dp();
     require(two.size() > 3 && two[two.size() - 3] == '.', "the two-decimal form has two decimals");
@@ -236,6 +240,7 @@ std::vector<std::string> price_seeds() {
         "0.125\n0.0000000000000000000000000001\n\xe2\x82\xac 1.299,00 NT$30",
         "79228162514264337593543950335\n-7.9228162514264337593543950335\n$18446744073709551616",
         "\"1_000.5\"\n1_000.5\n$1000 $1000 &#36;25",
+        "2.5\n-13.505\n",
     };
 }
 
