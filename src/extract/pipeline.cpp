@@ -19,6 +19,7 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Spelled out for compilers without class template argument deduction for aggregates.
 template <class... Handlers>
 Overloaded(Handlers...) -> Overloaded<Handlers...>;
 

@@ -26,7 +26,8 @@ TEST(GraphStr, ReturnsValidTextInPlaceAndRefusesBadReferencesOrBytes) {
         {"\xed\xa0\x80", {0, 3}, invalid + "1 bytes from index 0"}, {"\xf4\x90\x80\x80", {0, 4}, invalid + "1 bytes from index 0"},
         {"ab\xc3", {0, 3}, "string_pool utf8: incomplete utf-8 byte sequence from index 2"},
     };
-    for (const auto& [pool, s, expected] : cases) {
+    for (const auto& [pool, str, expected] : cases) {
+        const Str s = str;  // a plain variable, so the lambdas below may capture it
         const Graph graph{kGraphMagic, kGraphVersion, {pool.begin(), pool.end()}, {}, {}, {}, {}, {}};
         const auto text_in_place = [&] { return graph.str(s).data() == graph.string_pool.data() + s.offset; };
         EXPECT_EQ(outcome([&] { return text_in_place() ? std::string(graph.str(s)) : "a copy"; }), expected);

@@ -1,0 +1,98 @@
+// Page extraction: one page's bytes, decoded as a file's are, through extract_page and the
+// ingestion of its products into a builder, frozen, thawed as a merge does, and carried through
+// the graph file's bytes.
+#include "core/builder.hpp"
+#include "core/json.hpp"
+#include "core/schema.hpp"
+#include "core/store.hpp"
+#include "core/utf8.hpp"
+#include "extract/pipeline.hpp"
+#include "fuzz_target.hpp"
+
+#include <string>
+#include <utility>
+
+namespace kuv::fuzz {
+namespace {
+
+// Every text of the frozen graph is UTF-8 (Graph::str throws otherwise) and every props text
+// is what the one JSON printer writes for it.
+void check_node_texts(const core::Graph& graph) {
+    for (const core::Node& node : graph.nodes) {
+        graph.str(node.id);
+        graph.str(node.name);
+        const std::string_view props = graph.str(node.props);
+        const std::optional<Json> value = parse_json(props);
+        require(value.has_value(), "props is JSON text");
+        require(to_json_text(*value) == props, "props is printed by the JSON printer");
+    }
+}
+
+// Thawing a built graph and freezing it again, as a merge without pages does, keeps its nodes,
+// its pool and its outgoing runs (incoming runs may come out in another order).
+void check_thaw_keeps_graph(const core::Graph& graph) {
+    const core::Graph again = core::GraphBuilder::from_graph(graph).build();
+    require(again.nodes == graph.nodes && again.string_pool == graph.string_pool &&
+                again.out_edges == graph.out_edges && again.out_offsets == graph.out_offsets,
+            "a thawed and refrozen graph keeps its nodes, pool and outgoing runs");
+}
+
+// The page's graph, its bytes decoded as a file's are.
+core::Graph graph_of_page(std::string_view input) {
+    std::string buffer;
+    const auto [extract, scale] = extract::extract_page(decode_utf8_lossy(input, buffer));
+    core::GraphBuilder builder;
+    extract::ingest_into(builder, extract, scale);
+    return std::move(builder).build();
+}
+
+}  // namespace
+
+void run_extract_page(std::string_view input) {
+    const core::Graph graph = graph_of_page(input);
+    check_node_texts(graph);
+    check_thaw_keeps_graph(graph);
+    const std::string image = core::serialize(graph);
+    require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "a saved graph reads back unchanged");
+}
+
+std::string describe_extract_page(std::string_view input) {
+    const core::Graph graph = graph_of_page(input);
+    std::string lines;
+    for (const core::Node& node : graph.nodes) {
+        lines.append(core::label(node.kind)).append("\t").append(graph.str(node.id)).append("\t");
+        lines.append(graph.str(node.name)).append("\n");
+    }
+    return lines;
+}
+
+std::vector<std::string> extract_page_seeds() {
+    return {
+        // shop-platform product JSON
+        R"(<script>var meta = {"products":[{"handle":"mug","title":"Mug","vendor":"Acme","price":"12.00",)"
+        R"("variants":[{"id":7,"title":"Blue","price":1200}]}]};</script><p>$12.00 $12.00</p>)",
+        // analytics attributes
+        R"(<a ga-product='{"id":"g1","name":"Cap","brand":"Hatco","price":"19.99","category":"Hats/Caps"}'>)"
+        R"(</a><p>&euro; 19,99 €19</p>)",
+        // page-data script
+        R"(<script id="__NEXT_DATA__" type="application/json">{"props":{"pageProps":{"product":)"
+        R"({"id":"n1","name":"Lamp","sku":"L-1","price":{"amount":"45.50","currency":"EUR"},)"
+        R"("brand":{"name":"Lumo"}}}}}</script><span>45,50 €</span>)",
+        // microdata
+        R"(<meta property="og:url" content="https://shop.example/p/7"><div itemscope )"
+        R"(itemtype="https://schema.org/Product"><h1 itemprop="name"> Shirt </h1><link itemprop="url" )"
+        R"(href="/p/7"><img itemprop="image" src="/a.png"><div itemprop="offers" itemscope )"
+        R"(itemtype="https://schema.org/Offer"><span itemprop="price" content="12.50">12,50</span>)"
+        R"(<meta itemprop="priceCurrency" content="usd"></div></div><p>$12.50</p>)",
+        // JSON-LD
+        R"(<script type="application/ld+json">{"@context":"https://schema.org","@graph":[{"@type":"Product",)"
+        R"("@id":"#p","name":"Kettle","sku":"K1","brand":{"@type":"Brand","name":"Boil"},"manufacturer":)"
+        R"({"name":"Boil Works"},"offers":[{"price":"39.90","priceCurrency":"GBP","availability":)"
+        R"("https://schema.org/InStock"}],"aggregateRating":{"ratingValue":4.5,"reviewCount":"12"},)"
+        R"("review":[{"author":{"name":"Ann"},"reviewRating":{"ratingValue":5},"datePublished":"2024-01-02"}],)"
+        R"("hasVariant":[{"@type":"Product","sku":"K1-red","name":"Kettle red"}]}]}</script>)"
+        R"(<body>£39.90 and £39.90</body>)",
+    };
+}
+
+}  // namespace kuv::fuzz

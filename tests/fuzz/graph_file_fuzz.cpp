@@ -1,0 +1,81 @@
+// Graph files: mutated bytes of graph files are opened and validated; a file that passes is
+// copied into an owned graph, written and read back, thawed and frozen again as a merge does,
+// and queried through the mapped view.
+#include "core/builder.hpp"
+#include "core/error.hpp"
+#include "core/store.hpp"
+#include "extract/pipeline.hpp"
+#include "fuzz_target.hpp"
+#include "query_checks.hpp"
+#include "sample_graph.hpp"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace kuv::fuzz {
+namespace {
+
+// Queries that read every part of a file: node records, props, both adjacency directions.
+constexpr std::string_view kQueries[] = {
+    "MATCH (n) RETURN n, n.name, n.kind, n.price ORDER BY n.price DESC, n.name",
+    "MATCH (a)-->(b) RETURN a.url, b, count(*)",
+    "MATCH (a)<-[:Offers|Brand|HasVariant]-(b:Product) WHERE b.name CONTAINS 'a' OR b.sku =~ '^[0-9]+$' "
+    "RETURN DISTINCT a, b.price_cents",
+    "MATCH (a)-->(b)<--(c) RETURN count(*), min(c.name), sum(a.price)",
+};
+
+std::optional<core::LoadedGraph> open_or_nothing(std::string_view bytes) {
+    try {
+        return core::LoadedGraph::from_bytes(bytes);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+void check_save_and_read_back(const core::Graph& graph) {
+    const std::string image = core::serialize(graph);
+    require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "an owned copy saves and reads back unchanged");
+}
+
+// Thawing needs the pool texts to be UTF-8 and is allowed to stop on the first that is not;
+// whatever it thaws freezes into a file that passes validation.
+void check_thaw_and_freeze(const core::Graph& graph) {
+    std::optional<core::GraphBuilder> builder;
+    try {
+        builder = core::GraphBuilder::from_graph(graph);
+    } catch (const Fatal& fatal) {
+        require(std::string_view(fatal.what()).starts_with("string_pool utf8: "), fatal.what());
+        return;
+    }
+    const std::string image = core::serialize(std::move(*builder).build());
+    try {
+        core::LoadedGraph::from_bytes(image);
+    } catch (const Error& error) {
+        throw Broken(std::string("a refrozen graph fails validation: ") + error.what());
+    }
+}
+
+}  // namespace
+
+void run_graph_file(std::string_view input) {
+    const std::optional<core::LoadedGraph> loaded = open_or_nothing(input);
+    if (!loaded) return;
+    const core::Graph graph = loaded->to_graph();
+    check_save_and_read_back(graph);
+    check_thaw_and_freeze(graph);
+    for (const std::string_view query : kQueries) check_query(*loaded, query);
+}
+
+std::vector<std::string> graph_file_seeds() {
+    std::vector<std::string> seeds{core::serialize(core::GraphBuilder{}.build()), sample_graph_image()};
+    for (const std::string& page : extract_page_seeds()) {
+        const auto [extract, scale] = extract::extract_page(page);
+        core::GraphBuilder builder;
+        extract::ingest_into(builder, extract, scale);
+        seeds.push_back(core::serialize(std::move(builder).build()));
+    }
+    return seeds;
+}
+
+}  // namespace kuv::fuzz
