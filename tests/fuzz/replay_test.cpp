@@ -132,7 +132,9 @@ INSTANTIATE_TEST_SUITE_P(Seed, FuzzReplay, ::testing::ValuesIn(seeds()), test_na
 // Every folder of stored inputs belongs to a target, so no input is silently skipped.
 TEST(FuzzInputs, EveryFolderNamesATarget) {
     for (const fs::directory_entry& entry : fs::directory_iterator(kInputs / "regressions")) {
-        if (entry.is_directory()) EXPECT_NE(find_target(entry.path().filename().string()), nullptr) << entry.path();
+        if (entry.is_directory()) {
+            EXPECT_NE(find_target(entry.path().filename().string()), nullptr) << entry.path();
+        }
     }
 }
 
