@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs every test: the C++ unit tests (plain and under ASan+UBSan) and
-# the Python tests against the installed module.
+# Sets everything up, then runs every test: the C++ unit tests (built by g++, then by clang under
+# ASan+UBSan, so both compilers' warnings stop the run) and the Python tests against the installed
+# module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +17,7 @@ run_cpp_tests() {  # build dir, extra cmake flags...
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 run_cpp_tests build/tests
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+CC=clang CXX=clang++ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_cpp_tests build/sanitize -DKUV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 
 status=0
