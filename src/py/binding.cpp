@@ -61,10 +61,20 @@ bool has_utf8_and_size() {
     return available;
 }
 
-// The UTF-8 bytes of a str, read in place, with the object that holds them; a null owner with
-// the exception set (UnicodeEncodeError for a lone surrogate) on failure.
+// Whether a str holds ASCII characters only (str.isascii reads a flag the str keeps).
+bool is_ascii(PyObject* text) {
+    static PyObject* const method = PyUnicode_InternFromString("isascii");
+    const PyRef answer(method != nullptr ? PyObject_CallMethodObjArgs(text, method, nullptr) : nullptr);
+    if (!answer) PyErr_Clear();
+    return answer.get() == Py_True;
+}
+
+// The UTF-8 bytes of a str with the object that holds them; a null owner with the exception set
+// (UnicodeEncodeError for a lone surrogate) on failure. ASCII text is read in place where the
+// interpreter offers it; other text is encoded into a bytes object of its own, which the call
+// drops when it ends, rather than into a UTF-8 copy the str would keep for the rest of its life.
 std::pair<PyRef, std::string_view> utf8_in_place(PyObject* text) {
-    if (has_utf8_and_size()) {
+    if (has_utf8_and_size() && is_ascii(text)) {
         Py_ssize_t size = 0;
         const char* data = PyUnicode_AsUTF8AndSize(text, &size);
         if (data == nullptr) return {};

@@ -22,10 +22,10 @@ struct Signature {
 // arguments first, then each keyword in dictionary order, then missing parameters.
 bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, std::span<PyObject*> bound);
 
-// The UTF-8 texts of a sequence of `str`, read in place rather than copied: on Python 3.10 and
-// later the UTF-8 form a str keeps of itself (for ASCII text, its own characters), before that
-// a bytes copy. Holds a reference to every object its views point into, so the views stay
-// valid (also without the interpreter lock) until it is destroyed, with the lock held.
+// The UTF-8 texts of a sequence of `str`, each made at most once: ASCII text is read in place
+// (Python 3.10 and later), other text encoded once into a bytes object. Holds a reference to
+// every object its views point into, so the views stay valid (also without the interpreter lock)
+// until it is destroyed, with the lock held.
 class Texts {
 public:
     std::span<const std::string_view> views() const { return views_; }
