@@ -55,7 +55,7 @@ def where(condition):
     ("NOT " * 1000 + "p.price_cents > 250", "p.price_cents > 250"),
     ("NOT " * 1001 + "p.price_cents > 250", "NOT p.price_cents > 250"),
     ("(NOT " * 5001 + "p.name STARTS WITH 'P1'" + ")" * 5001, "NOT p.name STARTS WITH 'P1'"),
-])
+], ids=["long-or", "long-and", "deep-parentheses", "even-not", "odd-not", "deep-not"])
 def test_deep_and_long_conditions_run_on_a_small_thread_stack(shop, long_form, short_form):
     outcomes = json.loads(run_child(SMALL_STACK_RUNNER, shop, stdin=json.dumps([where(long_form), where(short_form)])))
     assert outcomes[0] == outcomes[1]
