@@ -49,8 +49,10 @@ def unpack_corpus(source, target):
 
 
 def read_pages(directory, copies=1):
-    texts = [p.read_bytes().decode("utf-8", "replace") for p in sorted(directory.glob("*.html"))]
-    return texts * copies
+    """The pages decoded `copies` times over: each copy a str object of its own, as a caller's
+    pages are (a repeated object would let per-object work be done once)."""
+    raw = [p.read_bytes() for p in sorted(directory.glob("*.html"))]
+    return [page.decode("utf-8", "replace") for _ in range(copies) for page in raw]
 
 
 def megabytes(pages):

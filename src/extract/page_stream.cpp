@@ -3,43 +3,59 @@
 #include "core/interrupt.hpp"
 #include "extract/pipeline.hpp"
 
-namespace kuv::extract {
+#include <utility>
 
-PageStream::PageStream(std::size_t window)
-    : slots_(window),
-      batch_(WorkerPool::shared(), [this](std::size_t group) {
-          Slot& slot = slots_[group % slots_.size()];
-          auto graph = std::make_unique<core::GraphBuilder>();
-          for (const std::string_view page : slot.pages) {
-              const auto [extract, scale] = extract_page(page);
-              extract::ingest_into(*graph, extract, scale);
-          }
-          slot.graph = std::move(graph);
+namespace kuv::extract {
+namespace {
+
+std::string_view text_of(const std::variant<std::string_view, PageCopies::Copy>& page) {
+    if (const auto* copy = std::get_if<PageCopies::Copy>(&page)) return copy->text();
+    return std::get<std::string_view>(page);
+}
+
+}  // namespace
+
+PageStream::PageStream(std::size_t window, std::size_t copy_budget)
+    : copies_(copy_budget), slots_(window), batch_(WorkerPool::shared(), [this](std::size_t group) {
+          extract_group(slots_[group % slots_.size()]);
       }) {}
 
 PageStream::~PageStream() = default;
 
-void PageStream::add(std::string_view page) {
-    pages_.push_back(page);
-    open_bytes_ += page.size();
-    if (open_bytes_ >= kGroupBytes || pages_.size() - open_first_ >= kGroupPages) {
+void PageStream::extract_group(Slot& slot) {
+    auto graph = std::make_unique<core::GraphBuilder>();
+    for (const Page& page : slot.pages) {
+        const auto [extract, scale] = extract_page(text_of(page));
+        extract::ingest_into(*graph, extract, scale);
+    }
+    slot.pages.clear();  // releases the copies
+    slot.graph = std::move(graph);
+}
+
+void PageStream::add(std::string_view page) { add_page(page, page.size()); }
+
+void PageStream::add_written(std::size_t size) { add_page(copies_.take(size), size); }
+
+void PageStream::add_page(Page page, std::size_t size) {
+    open_.push_back(std::move(page));
+    open_size_ += size;
+    if (open_size_ >= kGroupBytes || open_.size() >= kGroupPages) {
         close_group();
         release_window();
     }
 }
 
 void PageStream::close_group() {
-    if (open_first_ == pages_.size()) return;
-    groups_.push_back({open_first_, pages_.size()});
-    open_first_ = pages_.size();
-    open_bytes_ = 0;
+    if (open_.empty()) return;
+    groups_.push_back(std::move(open_));
+    open_.clear();
+    open_size_ = 0;
 }
 
 void PageStream::release_window() {
     const std::size_t before = released_;
     for (; released_ < groups_.size() && released_ < absorbed_ + slots_.size(); ++released_) {
-        const Group& group = groups_[released_];
-        slots_[released_ % slots_.size()].pages.assign(pages_.begin() + group.first_page, pages_.begin() + group.end_page);
+        slots_[released_ % slots_.size()].pages = std::move(groups_[released_]);
     }
     if (released_ != before) batch_.release(released_);
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The parallel pipeline for pages held in memory.
 #include "core/builder.hpp"
+#include "extract/page_copies.hpp"
 #include "extract/worker_pool.hpp"
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace kuv::extract {
@@ -16,24 +18,32 @@ namespace kuv::extract {
 // thread absorbs these builders in order, which has the same effect as ingesting every page
 // itself. A group is handed to the workers as soon as it is complete, also while later pages
 // are still being added. At most kWindow groups are extracted ahead of absorption, and a
-// group's builder is freed once absorbed, so memory stays bounded however many pages there are
-// (the page texts themselves belong to the caller).
+// group's builder is freed once absorbed, so memory stays bounded however many pages there are.
+//
+// A page's text is either kept by the caller or written into the stream's own memory, which is
+// recycled within a byte budget (see PageCopies) once the page's group is done.
 class PageStream {
 public:
-    // A group closes when it holds this many bytes of page text or this many pages, so its
-    // builder stays about as small as its text.
+    // A group closes when it holds this many bytes (or characters) of page text or this many
+    // pages, so its builder stays about as small as its text.
     static constexpr std::size_t kGroupBytes = std::size_t{64} << 10;
     static constexpr std::size_t kGroupPages = 256;
     static constexpr std::size_t kWindow = 1024;
+    static constexpr std::size_t kCopyBudget = std::size_t{256} << 20;
 
-    // `window`: the groups extracted ahead of absorption at most.
-    explicit PageStream(std::size_t window = kWindow);
+    // `window`: the groups extracted ahead of absorption at most; `copy_budget`: the bytes of
+    // recycled memory for page copies.
+    explicit PageStream(std::size_t window = kWindow, std::size_t copy_budget = kCopyBudget);
     ~PageStream();  // stops extraction and waits for the groups being extracted
     PageStream(const PageStream&) = delete;
     PageStream& operator=(const PageStream&) = delete;
 
-    // The text must stay valid and unchanged until the stream is destroyed.
+    // UTF-8 text, which must stay valid and unchanged until the stream is destroyed.
     void add(std::string_view page);
+    // Room in the stream's memory for a page of at most `max_bytes` of UTF-8 text, valid until
+    // the next call; the page written there is added by add_written() with its actual size.
+    char* room_for(std::size_t max_bytes) { return copies_.room(max_bytes); }
+    void add_written(std::size_t size);
     // Ingests every page added so far, in order. A kuv::Fatal raised while extracting a page is
     // rethrown when its group's turn comes; a stop request (kuv::Interrupted) ends the wait.
     void ingest_into(core::GraphBuilder& builder);
@@ -41,22 +51,21 @@ public:
     void cancel() { batch_.cancel(); }
 
 private:
-    struct Group {
-        std::size_t first_page;
-        std::size_t end_page;
-    };
+    using Page = std::variant<std::string_view, PageCopies::Copy>;
     struct Slot {
-        std::vector<std::string_view> pages;
+        std::vector<Page> pages;
         std::unique_ptr<core::GraphBuilder> graph;
     };
 
+    void extract_group(Slot& slot);
+    void add_page(Page page, std::size_t size);
     void close_group();
     void release_window();
 
-    std::vector<std::string_view> pages_;
-    std::vector<Group> groups_;        // closed groups
-    std::size_t open_first_ = 0;       // the first page of the open group
-    std::size_t open_bytes_ = 0;
+    PageCopies copies_;                // first: outlives every page copy
+    std::vector<std::vector<Page>> groups_;  // closed groups; emptied when handed to the workers
+    std::vector<Page> open_;           // the pages of the group being filled
+    std::size_t open_size_ = 0;
     std::size_t released_ = 0;         // groups handed to the workers
     std::size_t absorbed_ = 0;         // groups absorbed
     std::vector<Slot> slots_;          // group g is extracted into slot g % slots_.size()

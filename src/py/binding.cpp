@@ -1,5 +1,7 @@
 #include "py/binding.hpp"
 
+#include "core/utf32.hpp"
+#include "extract/page_stream.hpp"
 #include "py/errors.hpp"
 
 #include <algorithm>
@@ -22,6 +24,9 @@ constexpr Py_ssize_t kMaxReservedItems = Py_ssize_t{1} << 16;
 // Items converted between two runs of Python's signal handlers, so Ctrl-C stops the conversion
 // of a long sequence too.
 constexpr std::size_t kItemsPerSignalCheck = 1024;
+
+// The most bytes a character takes in UTF-8.
+constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 
 std::string call_name(const Signature& signature) { return std::string(signature.function) + "()"; }
 
@@ -69,17 +74,25 @@ bool is_ascii(PyObject* text) {
     return answer.get() == Py_True;
 }
 
+// A str's UTF-8 bytes read in place, when the interpreter offers them (3.10 on) and the str is
+// ASCII: then they are its own characters, and asking for them attaches no copy to it.
+std::optional<std::string_view> ascii_in_place(PyObject* text) {
+    if (!has_utf8_and_size() || !is_ascii(text)) return std::nullopt;
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (data == nullptr) {
+        PyErr_Clear();  // the encoding below raises whatever is really wrong
+        return std::nullopt;
+    }
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 // The UTF-8 bytes of a str with the object that holds them; a null owner with the exception set
 // (UnicodeEncodeError for a lone surrogate) on failure. ASCII text is read in place where the
 // interpreter offers it; other text is encoded into a bytes object of its own, which the call
 // drops when it ends, rather than into a UTF-8 copy the str would keep for the rest of its life.
 std::pair<PyRef, std::string_view> utf8_in_place(PyObject* text) {
-    if (has_utf8_and_size() && is_ascii(text)) {
-        Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-        if (data == nullptr) return {};
-        return {PyRef::borrowed(text), std::string_view(data, static_cast<std::size_t>(size))};
-    }
+    if (const auto ascii = ascii_in_place(text)) return {PyRef::borrowed(text), *ascii};
     PyRef bytes(PyUnicode_AsUTF8String(text));
     if (!bytes) return {};
     const std::string_view view(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
@@ -155,13 +168,17 @@ bool bind_keywords(const Signature& signature, PyObject* kwargs, std::span<PyObj
     return true;
 }
 
+// Whether `object` is a str; if not, raises the TypeError that says so.
+bool check_str(PyObject* object) {
+    if (PyUnicode_Check(object)) return true;
+    raise_cannot_convert(object, "PyString");
+    return false;
+}
+
 // The str's UTF-8 text with the object holding it; a null owner with the exception set when
 // `object` is no str or has no UTF-8 form.
 std::pair<PyRef, std::string_view> extract_text(PyObject* object) {
-    if (!PyUnicode_Check(object)) {
-        raise_cannot_convert(object, "PyString");
-        return {};
-    }
+    if (!check_str(object)) return {};
     return utf8_in_place(object);
 }
 
@@ -196,6 +213,61 @@ void name_the_argument(std::string_view parameter) {
         Py_DecRef(cause);
     }
     PyErr_Restore(new_type, new_value, new_traceback);
+}
+
+// Checks that `argument` is a sequence but no str, announces how many items to make room for
+// (`reserve`), then hands each item in turn to `take`, which returns false with an exception set
+// to stop there. Returns false with the exception set, a TypeError named after the parameter.
+template <class Reserve, class Take>
+bool convert_items(PyObject* argument, std::string_view parameter, Reserve reserve, Take take) {
+    if (PyUnicode_Check(argument)) {
+        raise_type_error("Can't extract `str` to `Vec`");
+        name_the_argument(parameter);
+        return false;
+    }
+    if (!PySequence_Check(argument)) {
+        raise_cannot_convert(argument, "Sequence");
+        name_the_argument(parameter);
+        return false;
+    }
+    const Py_ssize_t size_hint = PySequence_Size(argument);
+    if (size_hint < 0) PyErr_Clear();
+    reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(size_hint, 0, kMaxReservedItems)));
+    PyRef iterator(PyObject_GetIter(argument));
+    std::size_t converted = 0;
+    while (iterator) {
+        PyRef item(PyIter_Next(iterator.get()));
+        if (!item || !take(item.get())) break;
+        if (++converted % kItemsPerSignalCheck == 0 && PyErr_CheckSignals() != 0) break;
+    }
+    if (PyErr_Occurred() == nullptr) return true;
+    name_the_argument(parameter);
+    return false;
+}
+
+// One page into the stream. ASCII text is read in place. Other text is copied as UCS-4 into
+// `scratch`, which is reused from page to page and so stays in the processor's caches, and
+// written from there as UTF-8 into the stream's own memory. A str with a lone surrogate has no
+// UTF-8 form: the encoder then raises its own error for it.
+bool add_page(PyObject* item, std::vector<char32_t>& scratch, std::vector<PyRef>& owners,
+              extract::PageStream& stream) {
+    if (!check_str(item)) return false;
+    if (const auto ascii = ascii_in_place(item)) {
+        owners.push_back(PyRef::borrowed(item));
+        stream.add(*ascii);
+        return true;
+    }
+    const Py_ssize_t length = PyUnicode_GetLength(item);
+    if (length < 0) return false;
+    if (scratch.size() < static_cast<std::size_t>(length)) scratch.resize(static_cast<std::size_t>(length));
+    const std::span<char32_t> chars(scratch.data(), static_cast<std::size_t>(length));
+    if (PyUnicode_AsUCS4(item, reinterpret_cast<Py_UCS4*>(chars.data()), length, 0) == nullptr) return false;
+    if (const auto written = utf32_to_utf8(chars, stream.room_for(kMaxUtf8BytesPerChar * chars.size()))) {
+        stream.add_written(*written);
+        return true;
+    }
+    const PyRef no_bytes(PyUnicode_AsUTF8String(item));  // fails, setting UnicodeEncodeError
+    return false;
 }
 
 }  // namespace
@@ -233,37 +305,28 @@ bool convert_text(PyObject* argument, std::string_view parameter, std::string& o
     return true;
 }
 
-bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out,
-                   const std::function<void(std::string_view)>& on_text) {
-    if (PyUnicode_Check(argument)) {
-        raise_type_error("Can't extract `str` to `Vec`");
-        name_the_argument(parameter);
-        return false;
-    }
-    if (!PySequence_Check(argument)) {
-        raise_cannot_convert(argument, "Sequence");
-        name_the_argument(parameter);
-        return false;
-    }
-    const Py_ssize_t size_hint = PySequence_Size(argument);
-    if (size_hint < 0) PyErr_Clear();
-    const auto reserved = static_cast<std::size_t>(std::clamp<Py_ssize_t>(size_hint, 0, kMaxReservedItems));
-    out.owners_.reserve(reserved);
-    out.views_.reserve(reserved);
-    PyRef iterator(PyObject_GetIter(argument));
-    while (iterator) {
-        PyRef item(PyIter_Next(iterator.get()));
-        if (!item) break;
-        auto [owner, text] = extract_text(item.get());
-        if (!owner) break;
-        out.owners_.push_back(std::move(owner));
-        out.views_.push_back(text);
-        if (on_text) on_text(text);
-        if (out.views_.size() % kItemsPerSignalCheck == 0 && PyErr_CheckSignals() != 0) break;
-    }
-    if (PyErr_Occurred() == nullptr) return true;
-    name_the_argument(parameter);
-    return false;
+bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out) {
+    return convert_items(
+        argument, parameter,
+        [&](std::size_t count) {
+            out.owners_.reserve(count);
+            out.views_.reserve(count);
+        },
+        [&](PyObject* item) {
+            auto [owner, text] = extract_text(item);
+            if (!owner) return false;
+            out.owners_.push_back(std::move(owner));
+            out.views_.push_back(text);
+            return true;
+        });
+}
+
+bool convert_pages(PyObject* argument, std::string_view parameter, std::vector<PyRef>& owners,
+                   extract::PageStream& stream) {
+    std::vector<char32_t> scratch;
+    return convert_items(
+        argument, parameter, [&](std::size_t count) { owners.reserve(count); },
+        [&](PyObject* item) { return add_page(item, scratch, owners, stream); });
 }
 
 }  // namespace kuv::py

@@ -3,11 +3,14 @@
 // TypeError texts callers of the module rely on.
 #include "py/handles.hpp"
 
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace kuv::extract {
+class PageStream;
+}
 
 namespace kuv::py {
 
@@ -31,7 +34,7 @@ public:
     std::span<const std::string_view> views() const { return views_; }
 
 private:
-    friend bool convert_texts(PyObject*, std::string_view, Texts&, const std::function<void(std::string_view)>&);
+    friend bool convert_texts(PyObject*, std::string_view, Texts&);
     std::vector<PyRef> owners_;
     std::vector<std::string_view> views_;
 };
@@ -39,10 +42,17 @@ private:
 // Converts one `str` argument to its UTF-8 bytes. Returns false with the exception set.
 bool convert_text(PyObject* argument, std::string_view parameter, std::string& out);
 
-// Converts a sequence of `str` (any sequence but a `str` itself). Each text is also handed to
-// `on_text`, when given, as soon as it is converted. Returns false with the exception set.
-bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out,
-                   const std::function<void(std::string_view)>& on_text = nullptr);
+// Converts a sequence of `str` (any sequence but a `str` itself). Returns false with the
+// exception set.
+bool convert_texts(PyObject* argument, std::string_view parameter, Texts& out);
+
+// Converts a sequence of `str` page by page straight into `stream`, so that workers extract the
+// first pages while later ones are converted. ASCII text is read in place (Python 3.10 and
+// later); other text is made into UTF-8 without a bytes object, and the stream keeps a copy.
+// `owners` keeps every object whose bytes the stream reads; it must outlive the stream's work
+// and be released with the lock held. Returns false with the exception set.
+bool convert_pages(PyObject* argument, std::string_view parameter, std::vector<PyRef>& owners,
+                   extract::PageStream& stream);
 
 // Sets TypeError "'{}' object cannot be converted to '{}'" with the qualified name of the
 // object's type and `target`.

@@ -14,7 +14,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,11 +47,6 @@ core::GraphBuilder builder_from_existing(const std::string& existing_path) {
     return core::GraphBuilder::from_graph(core::load_owned(existing_path));
 }
 
-// Hands each converted page straight to the stream.
-std::function<void(std::string_view)> stream_into(extract::PageStream& stream) {
-    return [&stream](std::string_view page) { stream.add(page); };
-}
-
 // Cancels the stream's extraction when the work ends, however it ends: no worker may still be
 // extracting once a call's work is over (interpreter exit relies on it, see py/shutdown.hpp).
 class CancelWhenDone {
@@ -82,10 +76,10 @@ PyObject* build_graph(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded("build_graph", [&]() -> PyObject* {
         std::array<PyObject*, 2> bound{};
         if (!bind_arguments({"build_graph", kBuildGraphParameters}, args, kwargs, bound)) return nullptr;
-        Texts pages;
+        std::vector<PyRef> page_owners;
         extract::PageStream stream;  // pages are extracted while later ones are converted
         std::string out_path;
-        if (!convert_texts(bound[0], "pages", pages, stream_into(stream)) ||
+        if (!convert_pages(bound[0], "pages", page_owners, stream) ||
             !convert_text(bound[1], "out_path", out_path)) {
             return nullptr;
         }
@@ -129,12 +123,12 @@ PyObject* merge_graph(PyObject*, PyObject* args, PyObject* kwargs) {
         std::array<PyObject*, 4> bound{};
         if (!bind_arguments({"merge_graph", kMergeGraphParameters}, args, kwargs, bound)) return nullptr;
         std::string existing_path;
-        Texts pages;
+        std::vector<PyRef> page_owners;
         extract::PageStream stream;
         Texts removed_urls;
         std::string out_path;
         if (!convert_text(bound[0], "existing_path", existing_path) ||
-            !convert_texts(bound[1], "pages", pages, stream_into(stream)) ||
+            !convert_pages(bound[1], "pages", page_owners, stream) ||
             !convert_texts(bound[2], "removed_urls", removed_urls) || !convert_text(bound[3], "out_path", out_path)) {
             return nullptr;
         }

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -96,6 +97,38 @@ TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
         stream.ingest_into(builder);
         PageStream().ingest_into(builder);  // no pages: nothing changes
         EXPECT_EQ(product_names(std::move(builder)), expected) << window;
+    }
+}
+
+// Pages written into the stream's memory give the graph the caller's own texts give, whether
+// they land in recycled blocks, some do (the budget of one block is full at times) or none does.
+TEST(PageStream, WrittenPagesGiveTheSameGraphWhateverTheBudget) {
+    std::vector<std::string> pages;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = std::string(i % 3 == 0 ? "Caf\xC3\xA9 " : i % 3 == 1 ? "\xE2\x82\xAC " : "\xF0\x9F\x98\x80 ") + std::to_string(i);
+        pages.push_back(jsonld_page("sku" + std::to_string(i % 250), name) + (i % 30 == 1 ? std::string(1'500'000, 'z') : ""));
+    }
+    core::GraphBuilder plain;
+    {
+        PageStream stream;
+        for (const std::string& page : pages) stream.add(page);
+        stream.ingest_into(plain);
+    }
+    const testing::Snapshot expected = testing::snapshot(std::move(plain));
+    for (const std::size_t budget : {PageStream::kCopyBudget, PageCopies::kBlockBytes, std::size_t{0}}) {
+        core::GraphBuilder builder;
+        {
+            PageStream stream(PageStream::kWindow, budget);
+            for (const std::string& page : pages) {
+                const std::string text = page;  // written from a text that dies at once
+                std::copy(text.begin(), text.end(), stream.room_for(2 * text.size()));
+                stream.add_written(text.size());
+            }
+            stream.ingest_into(builder);
+        }
+        const testing::Snapshot got = testing::snapshot(std::move(builder));
+        EXPECT_EQ(got.nodes, expected.nodes) << budget;
+        EXPECT_EQ(got.edges, expected.edges) << budget;
     }
 }
 

@@ -1,0 +1,95 @@
+#include "core/utf32.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kuv {
+namespace {
+
+// Characters copied together when they are all ASCII.
+constexpr std::size_t kBlock = 16;
+
+// The UTF-8 form of one scalar value, written at `out`; its length.
+std::size_t encode(char32_t c, unsigned char* out) {
+    if (c < 0x80) {
+        out[0] = static_cast<unsigned char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<unsigned char>(0xF0 | ((c >> 18) & 0x07));
+    out[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+// Writes a block of ASCII characters at `in` as bytes at `out`, which may overlap `in` from
+// below; false, with nothing written, when any character is not ASCII.
+bool narrow_ascii_block(const unsigned char* in, unsigned char* out) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48));
+    const __m128i high_bits = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 7);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(high_bits, _mm_setzero_si128())) != 0xFFFF) return false;
+    // Values below 0x80 pass both saturating packs unchanged.
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    return true;
+#else
+    char32_t chars[kBlock];
+    std::memcpy(chars, in, sizeof chars);
+    char32_t all = 0;
+    for (const char32_t c : chars) all |= c;
+    if (all >= 0x80) return false;
+    unsigned char bytes[kBlock];
+    for (std::size_t k = 0; k < kBlock; ++k) bytes[k] = static_cast<unsigned char>(chars[k]);
+    std::memcpy(out, bytes, sizeof bytes);
+    return true;
+#endif
+}
+
+}  // namespace
+
+std::optional<std::size_t> utf32_to_utf8(std::span<const char32_t> text, char* utf8) {
+    // All access goes through bytes, as `utf8` may be the text's own storage: then it holds UCS-4
+    // ahead of the cursor and UTF-8 behind it, and before character i is read at most 4 * i
+    // bytes have been written.
+    const auto* const in = reinterpret_cast<const unsigned char*>(text.data());
+    auto* const out = reinterpret_cast<unsigned char*>(utf8);
+    std::size_t written = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text.size() - i >= kBlock && narrow_ascii_block(in + 4 * i, out + written)) {
+            written += kBlock;
+            i += kBlock;
+            continue;
+        }
+        // One block's worth (or the rest) one character at a time.
+        for (const std::size_t end = std::min(i + kBlock, text.size()); i < end; ++i) {
+            char32_t c;
+            std::memcpy(&c, in + 4 * i, sizeof c);
+            if (c >> 11 == 0x1B) return std::nullopt;  // a surrogate, which UTF-8 cannot encode
+            written += encode(c, out + written);
+        }
+    }
+    return written;
+}
+
+}  // namespace kuv

@@ -1,0 +1,98 @@
+#include "core/utf32.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kuv {
+namespace {
+
+// One character as UCS-4 and as the UTF-8 bytes it must become.
+struct Character {
+    char32_t code_point;
+    std::string utf8;
+};
+
+const std::vector<Character> kCharacters = {
+    {U'a', "a"},
+    {0x7F, "\x7F"},
+    {0x80, "\xC2\x80"},
+    {0xE9, "\xC3\xA9"},
+    {0x7FF, "\xDF\xBF"},
+    {0x800, "\xE0\xA0\x80"},
+    {0x20AC, "\xE2\x82\xAC"},
+    {0xD7FF, "\xED\x9F\xBF"},
+    {0xE000, "\xEE\x80\x80"},
+    {0xFFFF, "\xEF\xBF\xBF"},
+    {0x10000, "\xF0\x90\x80\x80"},
+    {0x1D800, "\xF0\x9D\xA0\x80"},  // a surrogate's bits above the plane
+    {0x1F600, "\xF0\x9F\x98\x80"},
+    {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+};
+
+// The UTF-8 form of `text`, written both into a buffer of its own and over the text itself,
+// which must agree.
+std::optional<std::string> to_utf8(std::u32string text) {
+    std::string apart(4 * text.size(), '\0');
+    const auto apart_size = utf32_to_utf8(text, apart.data());
+    const auto in_place_size = utf32_to_utf8(text, reinterpret_cast<char*>(text.data()));
+    EXPECT_EQ(apart_size, in_place_size);
+    if (!apart_size) return std::nullopt;
+    apart.resize(*apart_size);
+    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(text.data()), apart.size()), apart);
+    return apart;
+}
+
+// Texts are transcoded in blocks with a shortcut for ASCII blocks, also in their own storage:
+// each character, alone or in runs, must come out right before, at and after block edges.
+TEST(Utf32ToUtf8, EveryEncodedLengthAtEveryOffsetAndInLongRuns) {
+    for (const std::size_t prefix : {0, 1, 15, 16, 17, 31, 32, 33, 100}) {
+        for (const Character& c : kCharacters) {
+            for (const std::size_t run : {1, 2, 16, 17, 40}) {
+                for (const std::size_t suffix : {0, 1, 15, 16, 33}) {
+                    std::u32string text = std::u32string(prefix, U'x') + std::u32string(run, c.code_point) + std::u32string(suffix, U'y');
+                    std::string expected = std::string(prefix, 'x');
+                    for (std::size_t k = 0; k < run; ++k) expected += c.utf8;
+                    expected += std::string(suffix, 'y');
+                    EXPECT_EQ(to_utf8(text), expected)
+                        << std::hex << static_cast<unsigned>(c.code_point) << std::dec << " prefix " << prefix << " run " << run
+                        << " suffix " << suffix;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(to_utf8(U""), "");
+}
+
+TEST(Utf32ToUtf8, MixedText) {
+    std::u32string text;
+    std::string expected;
+    for (int i = 0; i < 500; ++i) {
+        const Character& c = kCharacters[(i * 7) % kCharacters.size()];
+        text += c.code_point;
+        expected += c.utf8;
+    }
+    EXPECT_EQ(to_utf8(text), expected);
+}
+
+// A surrogate anywhere, also after non-ASCII text or at the very end, leaves the text without
+// a UTF-8 form.
+TEST(Utf32ToUtf8, AnySurrogateAnywhereHasNoUtf8Form) {
+    for (const std::size_t length : {1, 2, 15, 16, 17, 33, 64, 1000}) {
+        for (const std::size_t at : {std::size_t{0}, length / 2, length - 1}) {
+            for (const char32_t surrogate : {0xD800, 0xDBFF, 0xDC00, 0xDFFF}) {
+                for (const char32_t filler : {U'a', U'\u20AC'}) {
+                    std::u32string text(length, filler);
+                    text[at] = surrogate;
+                    EXPECT_EQ(to_utf8(text), std::nullopt)
+                        << length << " at " << at << " " << std::hex << static_cast<unsigned>(surrogate);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kuv
