@@ -1,5 +1,6 @@
 #include "extract/page_copies.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace kuv::extract {
@@ -29,7 +30,7 @@ PageCopies::~PageCopies() {
 }
 
 char* PageCopies::room(std::size_t max_bytes) {
-    own_room_.reset();
+    room_is_spare_ = false;
     if (max_bytes <= block_bytes_ / 2) {
         if (filling_ == nullptr || block_bytes_ - filled_ < max_bytes) {
             if (filling_ != nullptr) release(*filling_);
@@ -38,15 +39,17 @@ char* PageCopies::room(std::size_t max_bytes) {
         }
         if (filling_ != nullptr) return filling_->bytes.get() + filled_;
     }
-    // Only the bytes written are ever touched, so unused room costs no memory.
-    own_room_ = std::make_unique_for_overwrite<char[]>(max_bytes);
-    return own_room_.get();
+    room_is_spare_ = true;
+    if (spare_.size() < max_bytes) spare_.resize(max_bytes);
+    return spare_.data();
 }
 
 PageCopies::Copy PageCopies::take(std::size_t size) {
-    if (own_room_) {
-        const std::string_view text(own_room_.get(), size);
-        return Copy(nullptr, std::move(own_room_), text);
+    if (room_is_spare_) {
+        auto own = std::make_unique_for_overwrite<char[]>(size);
+        std::copy_n(spare_.begin(), size, own.get());
+        const std::string_view text(own.get(), size);
+        return Copy(nullptr, std::move(own), text);
     }
     const std::string_view text(filling_->bytes.get() + filled_, size);
     filled_ += size;

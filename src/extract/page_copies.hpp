@@ -13,8 +13,9 @@ namespace kuv::extract {
 // most a page can take, writes it there, and takes as a copy only what it wrote. A block is
 // reused once every copy in it has been released and the writing has moved on to another block,
 // so a long run of pages touches fresh memory only until the blocks in use stop growing. The
-// blocks stay within a byte budget; a page that finds no room in them, and a page that might
-// take more than half a block, gets storage of its own, freed when it is released.
+// blocks stay within a byte budget. A page that finds no room in them, or might take more than
+// half a block, is written into a spare buffer that is reused from page to page and copied from
+// there into storage of its own, of exactly its size, freed when it is released.
 //
 // One thread at a time writes copies; copies may be released on any thread.
 class PageCopies {
@@ -72,7 +73,8 @@ private:
     std::vector<Block*> free_;                    // guarded by mutex_; the last freed last
     Block* filling_ = nullptr;                    // the block copies go into
     std::size_t filled_ = 0;                      // its bytes taken
-    std::unique_ptr<char[]> own_room_;            // the last room, when it is no block's
+    std::vector<char> spare_;                     // room outside the blocks
+    bool room_is_spare_ = false;
 };
 
 }  // namespace kuv::extract

@@ -39,13 +39,15 @@ def test_input_order_is_node_order_and_a_later_page_wins(tmp_path):
     assert product_names(tmp_path / "g.bin") == [f"P{i}" if i != 7 else "New name" for i in range(300)]
 
 
-def test_pages_are_left_as_they_were_given(tmp_path):
+@pytest.mark.parametrize("name", ["Caf\u00e9", "Caf\u00e9 \u20ac", "Caf\u00e9 \U0001f600", "Plain"])
+def test_pages_are_left_as_they_were_given(tmp_path, name):
     # No UTF-8 copy of a page stays attached to the caller's str once the call is over.
-    pages = [jsonld_page("Caf\u00e9 \u20ac", "https://s.example/1"), jsonld_page("Plain", "https://s.example/2")]
+    pages = [jsonld_page(name, "https://s.example/1"), jsonld_page("Plain", "https://s.example/2")]
     sizes = [sys.getsizeof(page) for page in pages]
     kuv.build_graph(pages, str(tmp_path / "g.bin"))
+    kuv.merge_graph("", pages, [], str(tmp_path / "m.bin"))
     assert [sys.getsizeof(page) for page in pages] == sizes
-    assert product_names(tmp_path / "g.bin") == ["Caf\u00e9 \u20ac", "Plain"]
+    assert product_names(tmp_path / "g.bin") == product_names(tmp_path / "m.bin") == [name, "Plain"]
 
 
 @pytest.mark.parametrize("relative", ["out/sub/g.bin", "out//sub/./g.bin", "a/../b/g.bin"])
