@@ -24,8 +24,8 @@ namespace kuv::extract {
 // recycled within a byte budget (see PageCopies) once the page's group is done.
 class PageStream {
 public:
-    // A group closes when it holds this many bytes (or characters) of page text or this many
-    // pages, so its builder stays about as small as its text.
+    // A group closes when it holds this many bytes of page text or this many pages, so its
+    // builder stays about as small as its text.
     static constexpr std::size_t kGroupBytes = std::size_t{64} << 10;
     static constexpr std::size_t kGroupPages = 256;
     static constexpr std::size_t kWindow = 1024;
