@@ -69,7 +69,16 @@ void WorkerPool::enqueue(Batch& batch) {
     if (batch.queued_ || batch.next_ == batch.released_) return;
     batch.queued_ = true;
     queue_.push_back(&batch);
-    work_available_.notify_all();
+}
+
+void WorkerPool::wake(std::size_t task_count) {
+    // One worker per new task: waking them all for one task sends all but one back to sleep, at
+    // the cost of the thread that released it.
+    if (task_count >= threads_.size()) {
+        work_available_.notify_all();
+        return;
+    }
+    for (std::size_t i = 0; i < task_count; ++i) work_available_.notify_one();
 }
 
 void WorkerPool::work() {
@@ -112,11 +121,16 @@ void WorkerPool::Batch::cancel() {
 }
 
 void WorkerPool::Batch::release(std::size_t count) {
-    std::lock_guard lock(pool_.mutex_);
-    if (count <= released_) return;
-    released_ = count;
-    done_.resize(count);
-    pool_.enqueue(*this);
+    std::size_t added = 0;
+    {
+        std::lock_guard lock(pool_.mutex_);
+        if (count <= released_) return;
+        added = count - released_;
+        released_ = count;
+        done_.resize(count);
+        pool_.enqueue(*this);
+    }
+    pool_.wake(added);
 }
 
 void WorkerPool::Batch::wait(std::size_t index) {

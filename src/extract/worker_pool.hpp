@@ -71,6 +71,7 @@ private:
     void work();
     void stop();
     void enqueue(Batch& batch);  // with mutex_ held
+    void wake(std::size_t task_count);  // after new tasks were released, without mutex_ held
 
     std::mutex mutex_;
     std::condition_variable work_available_;
