@@ -1,8 +1,6 @@
 #include "core/utf32.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -38,14 +36,15 @@ std::size_t encode(char32_t c, unsigned char* out) {
     return 4;
 }
 
-// Writes a block of ASCII characters at `in` as bytes at `out`, which may overlap `in` from
-// below; false, with nothing written, when any character is not ASCII.
-bool narrow_ascii_block(const unsigned char* in, unsigned char* out) {
+// Writes a block of ASCII characters as bytes at `out`; false, with nothing written, when any
+// character is not ASCII.
+bool narrow_ascii_block(const char32_t* in, unsigned char* out) {
 #if defined(__SSE2__)
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48));
+    const auto* const lanes = reinterpret_cast<const __m128i*>(in);
+    const __m128i a = _mm_loadu_si128(lanes);
+    const __m128i b = _mm_loadu_si128(lanes + 1);
+    const __m128i c = _mm_loadu_si128(lanes + 2);
+    const __m128i d = _mm_loadu_si128(lanes + 3);
     const __m128i high_bits = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 7);
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(high_bits, _mm_setzero_si128())) != 0xFFFF) return false;
     // Values below 0x80 pass both saturating packs unchanged.
@@ -53,14 +52,10 @@ bool narrow_ascii_block(const unsigned char* in, unsigned char* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     return true;
 #else
-    char32_t chars[kBlock];
-    std::memcpy(chars, in, sizeof chars);
     char32_t all = 0;
-    for (const char32_t c : chars) all |= c;
+    for (std::size_t k = 0; k < kBlock; ++k) all |= in[k];
     if (all >= 0x80) return false;
-    unsigned char bytes[kBlock];
-    for (std::size_t k = 0; k < kBlock; ++k) bytes[k] = static_cast<unsigned char>(chars[k]);
-    std::memcpy(out, bytes, sizeof bytes);
+    for (std::size_t k = 0; k < kBlock; ++k) out[k] = static_cast<unsigned char>(in[k]);
     return true;
 #endif
 }
@@ -68,24 +63,19 @@ bool narrow_ascii_block(const unsigned char* in, unsigned char* out) {
 }  // namespace
 
 std::optional<std::size_t> utf32_to_utf8(std::span<const char32_t> text, char* utf8) {
-    // All access goes through bytes, as `utf8` may be the text's own storage: then it holds UCS-4
-    // ahead of the cursor and UTF-8 behind it, and before character i is read at most 4 * i
-    // bytes have been written.
-    const auto* const in = reinterpret_cast<const unsigned char*>(text.data());
     auto* const out = reinterpret_cast<unsigned char*>(utf8);
     std::size_t written = 0;
     std::size_t i = 0;
     while (i < text.size()) {
-        if (text.size() - i >= kBlock && narrow_ascii_block(in + 4 * i, out + written)) {
+        if (text.size() - i >= kBlock && narrow_ascii_block(text.data() + i, out + written)) {
             written += kBlock;
             i += kBlock;
             continue;
         }
         // One block's worth (or the rest) one character at a time.
         for (const std::size_t end = std::min(i + kBlock, text.size()); i < end; ++i) {
-            char32_t c;
-            std::memcpy(&c, in + 4 * i, sizeof c);
-            if (c >> 11 == 0x1B) return std::nullopt;  // a surrogate, which UTF-8 cannot encode
+            const char32_t c = text[i];
+            if (c >> 11 == 0x1B) return std::nullopt;  // a surrogate
             written += encode(c, out + written);
         }
     }

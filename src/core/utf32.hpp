@@ -6,11 +6,12 @@
 
 namespace kuv {
 
-// Writes `text` as UTF-8 at `utf8` and returns the number of bytes written, or nullopt when it
-// holds a surrogate (U+D800 to U+DFFF), which UTF-8 cannot encode. Code points must not exceed
-// U+10FFFF. `utf8` needs room for 4 bytes per character at most; it may be the text's own
-// storage, since no character takes more than the four bytes it held as UCS-4 and each is read
-// before its bytes can be overwritten.
+// The most bytes one character takes in UTF-8.
+inline constexpr std::size_t kMaxUtf8Bytes = 4;
+
+// Writes `text` as UTF-8 at `utf8`, which has room for kMaxUtf8Bytes per character, and returns
+// the number of bytes written, or nullopt when the text holds a surrogate (U+D800 to U+DFFF),
+// which UTF-8 cannot encode. Code points must not exceed U+10FFFF.
 std::optional<std::size_t> utf32_to_utf8(std::span<const char32_t> text, char* utf8);
 
 }  // namespace kuv

@@ -25,9 +25,6 @@ constexpr Py_ssize_t kMaxReservedItems = Py_ssize_t{1} << 16;
 // of a long sequence too.
 constexpr std::size_t kItemsPerSignalCheck = 1024;
 
-// The most bytes a character takes in UTF-8.
-constexpr std::size_t kMaxUtf8BytesPerChar = 4;
-
 std::string call_name(const Signature& signature) { return std::string(signature.function) + "()"; }
 
 // The text of str(object), lossily decoded; `fallback` when str() itself fails.
@@ -262,7 +259,7 @@ bool add_page(PyObject* item, std::vector<char32_t>& scratch, std::vector<PyRef>
     if (scratch.size() < static_cast<std::size_t>(length)) scratch.resize(static_cast<std::size_t>(length));
     const std::span<char32_t> chars(scratch.data(), static_cast<std::size_t>(length));
     if (PyUnicode_AsUCS4(item, reinterpret_cast<Py_UCS4*>(chars.data()), length, 0) == nullptr) return false;
-    if (const auto written = utf32_to_utf8(chars, stream.room_for(kMaxUtf8BytesPerChar * chars.size()))) {
+    if (const auto written = utf32_to_utf8(chars, stream.room_for(kMaxUtf8Bytes * chars.size()))) {
         stream.add_written(*written);
         return true;
     }
