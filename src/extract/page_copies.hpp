@@ -57,7 +57,8 @@ public:
 
 private:
     struct Block {
-        Block(PageCopies& owner, std::size_t size) : owner(owner), bytes(std::make_unique_for_overwrite<char[]>(size)) {}
+        Block(PageCopies& owner, std::size_t size)
+            : owner(owner), bytes(std::make_unique_for_overwrite<char[]>(size)) {}
         PageCopies& owner;
         std::unique_ptr<char[]> bytes;
         std::atomic<std::size_t> users = 0;  // copies in it, plus one while copies are added to it
@@ -70,7 +71,7 @@ private:
     const std::size_t max_blocks_;
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Block>> blocks_;  // guarded by mutex_
-    std::vector<Block*> free_;                    // guarded by mutex_; the last freed last
+    std::vector<Block*> free_;                    // guarded by mutex_; the last freed is reused first
     Block* filling_ = nullptr;                    // the block copies go into
     std::size_t filled_ = 0;                      // its bytes taken
     std::vector<char> spare_;                     // room outside the blocks

@@ -48,7 +48,8 @@ TEST(Utf32ToUtf8, EveryEncodedLengthAtEveryOffsetAndInLongRuns) {
         for (const Character& c : kCharacters) {
             for (const std::size_t run : {1, 2, 16, 17, 40}) {
                 for (const std::size_t suffix : {0, 1, 15, 16, 33}) {
-                    std::u32string text = std::u32string(prefix, U'x') + std::u32string(run, c.code_point) + std::u32string(suffix, U'y');
+                    const std::u32string text =
+                        std::u32string(prefix, U'x') + std::u32string(run, c.code_point) + std::u32string(suffix, U'y');
                     std::string expected = std::string(prefix, 'x');
                     for (std::size_t k = 0; k < run; ++k) expected += c.utf8;
                     expected += std::string(suffix, 'y');

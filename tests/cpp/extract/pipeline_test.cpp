@@ -103,9 +103,10 @@ TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
 // Pages written into the stream's memory give the graph the caller's own texts give, whether
 // they land in recycled blocks, some do (the budget of one block is full at times) or none does.
 TEST(PageStream, WrittenPagesGiveTheSameGraphWhateverTheBudget) {
+    const char* const kinds[] = {"Caf\xC3\xA9 ", "\xE2\x82\xAC ", "\xF0\x9F\x98\x80 "};  // two, three, four bytes
     std::vector<std::string> pages;
     for (int i = 0; i < 300; ++i) {
-        const std::string name = std::string(i % 3 == 0 ? "Caf\xC3\xA9 " : i % 3 == 1 ? "\xE2\x82\xAC " : "\xF0\x9F\x98\x80 ") + std::to_string(i);
+        const std::string name = kinds[i % 3] + std::to_string(i);
         pages.push_back(jsonld_page("sku" + std::to_string(i % 250), name) + (i % 30 == 1 ? std::string(1'500'000, 'z') : ""));
     }
     core::GraphBuilder plain;
