@@ -63,7 +63,8 @@ SortedBindings::SortedBindings(std::vector<SortItem> items, std::size_t width, s
 
 SortedBindings::SortKey SortedBindings::sort_key(const Scalar& value) {
     SortKey key{value};
-    if (value.kind == Scalar::Kind::Str) std::memcpy(key.head.data(), value.text.data(), std::min(value.text.size(), key.head.size()));
+    // copy_n, not memcpy: an empty text may have no data pointer at all.
+    if (value.kind == Scalar::Kind::Str) std::copy_n(value.text.data(), std::min(value.text.size(), key.head.size()), key.head.data());
     return key;
 }
 

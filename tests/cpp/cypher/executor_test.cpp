@@ -218,6 +218,20 @@ TEST(ExecutorTest, OrderDistinctSkipAndLimit) {
     });
 }
 
+TEST(ExecutorTest, OrderByEmptyTexts) {
+    const TestGraph graph({
+        {NodeKind::Product, "p0", "b", R"({"e":"b"})"},
+        {NodeKind::Product, "p1", "", R"({"e":""})"},
+        {NodeKind::Product, "p2", "a", R"({"e":"a"})"},
+        {NodeKind::Product, "p3", "\xff", R"({"e":"c"})"},  // not UTF-8: reads as ""
+    });
+    graph.expect({
+        {"MATCH (p:Product) RETURN p.name ORDER BY p.name", {strs({""}), strs({""}), strs({"a"}), strs({"b"})}},
+        {"MATCH (p:Product) RETURN p.e ORDER BY p.e DESC", {strs({"c"}), strs({"b"}), strs({"a"}), strs({""})}},
+        {"MATCH (p:Product) RETURN p.name AS n ORDER BY n LIMIT 1", {strs({""})}},
+    });
+}
+
 TEST(ExecutorTest, OrderByKeepsEveryRowAndLimitKeepsThePrefixOfTheFullOrder) {
     // m mixes numbers, strings and bools, which tie across kinds and so have no consistent order.
     std::vector<std::string> props;
