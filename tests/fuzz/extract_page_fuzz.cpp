@@ -1,16 +1,20 @@
-// Page extraction: one page's bytes, decoded as a file's are, through extract_page and the
-// ingestion of its products into a builder, frozen, thawed as a merge does, and carried through
-// the graph file's bytes.
+// Page extraction: one input's bytes, decoded as a file's are, as the pages of one call (the
+// whole text, and its form-feed separated pieces), through extract_page and the ingestion of
+// their products: directly, by absorbing per-page builders and by the parallel stream, which
+// must agree; the graph is then frozen, thawed as a merge does, and carried through the graph
+// file's bytes.
 #include "core/builder.hpp"
 #include "core/json.hpp"
 #include "core/schema.hpp"
 #include "core/store.hpp"
 #include "core/utf8.hpp"
+#include "extract/page_stream.hpp"
 #include "extract/pipeline.hpp"
 #include "fuzz_target.hpp"
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kuv::fuzz {
 namespace {
@@ -46,10 +50,49 @@ core::Graph graph_of_page(std::string_view input) {
     return std::move(builder).build();
 }
 
+// The pages of one call: the whole text, then, when it holds form feeds, the pieces between
+// them, so that later pages upsert nodes of earlier ones again.
+std::vector<std::string_view> pages_of(std::string_view text) {
+    std::vector<std::string_view> pages{text};
+    if (text.find('\f') == std::string_view::npos) return pages;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\f', start);
+        pages.push_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) return pages;
+        start = end + 1;
+    }
+}
+
+// Ingests the pages in order three ways: every page into one builder directly, every page into
+// a builder of its own absorbed in turn, and through the parallel stream. All freeze into the
+// same graph, which is returned.
+core::Graph graph_of_pages(const std::vector<std::string_view>& pages) {
+    core::GraphBuilder direct;
+    core::GraphBuilder absorbed;
+    for (const std::string_view page : pages) {
+        const auto [extract, scale] = extract::extract_page(page);
+        extract::ingest_into(direct, extract, scale);
+        core::GraphBuilder own;
+        extract::ingest_into(own, extract, scale);
+        absorbed.absorb(own);
+    }
+    core::GraphBuilder streamed;
+    {
+        extract::PageStream stream;
+        for (const std::string_view page : pages) stream.add(page);
+        stream.ingest_into(streamed);
+    }
+    core::Graph graph = std::move(direct).build();
+    require(std::move(absorbed).build() == graph, "absorbing per-page builders equals ingesting the pages directly");
+    require(std::move(streamed).build() == graph, "the parallel stream equals ingesting the pages directly");
+    return graph;
+}
+
 }  // namespace
 
 void run_extract_page(std::string_view input) {
-    const core::Graph graph = graph_of_page(input);
+    std::string buffer;
+    const core::Graph graph = graph_of_pages(pages_of(decode_utf8_lossy(input, buffer)));
     check_node_texts(graph);
     check_thaw_keeps_graph(graph);
     const std::string image = core::serialize(graph);

@@ -1,17 +1,21 @@
 // Graph files: mutated bytes of graph files are opened and validated; a file that passes is
 // copied into an owned graph, written and read back, thawed and frozen again as a merge does,
-// and queried through the mapped view.
+// and queried through the mapped view, where its property reads must agree with the JSON layer.
 #include "core/builder.hpp"
 #include "core/error.hpp"
 #include "core/store.hpp"
 #include "extract/pipeline.hpp"
+#include "core/json.hpp"
 #include "fuzz_target.hpp"
+#include "property_checks.hpp"
 #include "query_checks.hpp"
 #include "sample_graph.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kuv::fuzz {
 namespace {
@@ -56,6 +60,21 @@ void check_thaw_and_freeze(const core::Graph& graph) {
     }
 }
 
+// The record's keys, one never written, and the first and last props keys of the nodes, up to
+// a handful.
+std::vector<std::string> keys_to_read(const core::LoadedGraph& graph) {
+    std::vector<std::string> keys{"name", "kind", "price", "missing"};
+    constexpr std::size_t kMaxKeys = 10;
+    for (std::uint32_t node = 0; node < graph.node_count() && keys.size() < kMaxKeys; ++node) {
+        const std::optional<Json> props = parse_json(graph.bytes_of(graph.props(node)));
+        if (!props || !props->is_object() || props->empty()) continue;
+        for (const std::string& key : {props->begin().key(), std::prev(props->end()).key()}) {
+            if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
+        }
+    }
+    return keys;
+}
+
 }  // namespace
 
 void run_graph_file(std::string_view input) {
@@ -65,6 +84,7 @@ void run_graph_file(std::string_view input) {
     check_save_and_read_back(graph);
     check_thaw_and_freeze(graph);
     for (const std::string_view query : kQueries) check_query(*loaded, query);
+    check_property_reads(*loaded, keys_to_read(*loaded));
 }
 
 std::vector<std::string> graph_file_seeds() {

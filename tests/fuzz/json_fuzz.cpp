@@ -1,7 +1,10 @@
 // The JSON layer: a parsed value printed and parsed again is the same value, the member picker
-// agrees with the full parser, and a double printed by the float writer reads back unchanged.
+// and a query's property reads agree with the full parser, and a double printed by the float
+// writer reads back unchanged.
 #include "core/json.hpp"
+#include "core/store.hpp"
 #include "fuzz_target.hpp"
+#include "property_checks.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -70,9 +73,17 @@ void check_float_round_trip(std::string_view input) {
 
 }  // namespace
 
+// The input as the props text of a node, read by a query.
+void check_reads_as_props(std::string_view input, const std::optional<Json>& parsed) {
+    const std::string image = one_node_image(input);
+    const std::vector<std::string> names = parsed ? names_to_pick(*parsed) : std::vector<std::string>{"price"};
+    check_property_reads(core::LoadedGraph::from_bytes(image), names);
+}
+
 void run_json(std::string_view input) {
     const std::optional<Json> parsed = parse_json(input);
     check_picker(input, parsed);
+    check_reads_as_props(input, parsed);
     if (parsed) check_reprint(*parsed);
     check_float_round_trip(input);
 }

@@ -1,11 +1,16 @@
 // Query text: each input is one query run against the small sample graph.
 #include "core/store.hpp"
 #include "core/utf8.hpp"
+#include "cypher/parser.hpp"
 #include "fuzz_target.hpp"
+#include "property_checks.hpp"
 #include "query_checks.hpp"
 #include "sample_graph.hpp"
 
+#include <algorithm>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace kuv::fuzz {
 namespace {
@@ -16,12 +21,34 @@ const core::LoadedGraph& fixed_graph() {
     return graph;
 }
 
+// Every property key the query names in RETURN, ORDER BY and inline properties, once each.
+std::vector<std::string> keys_named(const cypher::Query& query) {
+    std::vector<std::string> keys;
+    const auto add = [&keys](const std::string& key) {
+        if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
+    };
+    for (const cypher::ReturnItem& item : query.returns) {
+        if (item.prop) add(*item.prop);
+    }
+    for (const cypher::OrderItem& item : query.order_by) {
+        if (item.prop) add(*item.prop);
+    }
+    for (const cypher::NodePat& node : query.pattern.nodes) {
+        for (const auto& [key, literal] : node.props) add(key);
+    }
+    return keys;
+}
+
 }  // namespace
 
-// Query texts reach the engine as Python strings, so always as UTF-8.
+// Query texts reach the engine as Python strings, so always as UTF-8. Besides the query's own
+// checks, the keys it names are read on every node and compared with the parsed props.
 void run_query_text(std::string_view input) {
     std::string buffer;
-    check_query(fixed_graph(), decode_utf8_lossy(input, buffer));
+    const std::string_view text = decode_utf8_lossy(input, buffer);
+    check_query(fixed_graph(), text);
+    const auto parsed = cypher::parse(text);
+    if (const auto* query = std::get_if<cypher::Query>(&parsed)) check_property_reads(fixed_graph(), keys_named(*query));
 }
 
 std::vector<std::string> query_text_seeds() {

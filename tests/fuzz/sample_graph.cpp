@@ -3,6 +3,8 @@
 #include "core/builder.hpp"
 #include "core/store.hpp"
 
+#include <string>
+
 namespace kuv::fuzz {
 
 using core::NodeKind;
@@ -24,6 +26,11 @@ std::string sample_graph_image() {
     const auto category = b.upsert_node(NodeKind::Category, "Kitchen", "Kitchen", "not json");
     b.upsert_node(NodeKind::Category, "Home", "Home", "{}");
     b.upsert_node(NodeKind::Person, "Ann", "Ann", R"({"name":"Ann"})");
+    // Escaped keys and values, a repeated key, numbers at the edges of their ranges.
+    b.upsert_node(NodeKind::Person, "Bob", "\xff" "Bob",
+                  R"({"n\u0061me2":"x","dup":1,"dup":"2","esc\"q":"\u0031\u0032","price":"007","sku":"-0",)"
+                  R"("u":18446744073709551615,"i":-9223372036854775808,"s":"9223372036854775808","t":"0.)" +
+                      std::string(330, '0') + R"(1","\u00e9":"\u00c9"})");
     const auto variant = b.upsert_node(NodeKind::Variant, "p1-blue", "Mug blue", R"({"color":"blue","price":"13"})");
     b.add_edge(mug, RelType::Offers, "p1#offer0");
     b.add_edge(mug, RelType::Brand, "Acme");
