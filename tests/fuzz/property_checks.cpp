@@ -72,9 +72,17 @@ Value expected_read(const core::LoadedGraph& graph, std::uint32_t node, const st
 // MATCH (n) RETURN n, n.k1, n.k2, ...
 cypher::Query reads_of(std::span<const std::string> keys) {
     cypher::Query query;
-    query.pattern.nodes.push_back({.var = "n", .labels = {}, .props = {}});
-    query.returns.push_back({.var = "n"});
-    for (const std::string& key : keys) query.returns.push_back({.var = "n", .prop = key});
+    cypher::NodePat pattern;
+    pattern.var = "n";
+    query.pattern.nodes.push_back(std::move(pattern));
+    cypher::ReturnItem node;
+    node.var = "n";
+    query.returns.push_back(node);
+    for (const std::string& key : keys) {
+        cypher::ReturnItem read = node;
+        read.prop = key;
+        query.returns.push_back(std::move(read));
+    }
     return query;
 }
 
