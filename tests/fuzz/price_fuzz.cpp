@@ -1,8 +1,9 @@
 // Decimals and price evidence. The input is "raw price \n reference \n page": the first two
-// lines go through the decimal parser and arithmetic, the page through PriceScale::from_html,
-// and the raw price, as a JSON string and as parsed JSON, through the verdict.
+// lines go through the decimal parser and arithmetic, the page through PriceScale::from_html and
+// the byte search, and the raw price, as a JSON string and as parsed JSON, through the verdict.
 #include "core/json.hpp"
 #include "core/utf8.hpp"
+#include "extract/byte_search.hpp"
 #include "extract/decimal.hpp"
 #include "extract/price.hpp"
 #include "fuzz_target.hpp"
@@ -210,10 +211,20 @@ void check_verdict(const extract::PriceScale& scale, const Json* raw, const std:
     check_written_props(*v);
 }
 
+// The vectorised substring search reports what std::string_view::find does: the raw line's
+// first bytes sought in the page, from the reference line's length on.
+void check_byte_search(const Input& parts) {
+    const std::string_view needle = parts.raw.substr(0, 16);
+    const std::size_t from = parts.reference.size();
+    require(extract::find_bytes(parts.page, needle, from) == parts.page.find(needle, from),
+            "the byte search finds what find finds");
+}
+
 }  // namespace
 
 void run_price(std::string_view input) {
     const Input parts = split(input);
+    check_byte_search(parts);
     const std::optional<Decimal> raw_decimal = Decimal::parse(parts.raw);
     const std::optional<Decimal> reference = Decimal::parse(parts.reference);
     for (const auto& d : {raw_decimal, reference}) {
