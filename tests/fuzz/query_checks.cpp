@@ -38,9 +38,17 @@ Outcome outcome_of(const core::LoadedGraph& graph, const cypher::Query& query) {
     }
 }
 
-void check_distinct(const Outcome& outcome) {
+// DISTINCT rows differ from each other and are the rows of the same query without DISTINCT,
+// each once.
+void check_distinct(const core::LoadedGraph& graph, cypher::Query& query, const Outcome& outcome) {
     const std::set<std::string> unique(outcome.rows.begin(), outcome.rows.end());
     require(unique.size() == outcome.rows.size(), "DISTINCT rows differ from each other");
+    if (query.skip || query.limit) return;
+    query.distinct = false;
+    const Outcome all = outcome_of(graph, query);
+    query.distinct = true;
+    require(all.failure.empty() && std::set<std::string>(all.rows.begin(), all.rows.end()) == unique,
+            "DISTINCT keeps one of each row the query gives without it");
 }
 
 // SKIP 1 LIMIT 2 cut rows 1 and 2 out of the rows the query gives without them.
@@ -65,7 +73,7 @@ void check_query(const core::LoadedGraph& graph, std::string_view query_text) {
     const Outcome first = outcome_of(graph, query);
     require(outcome_of(graph, query) == first, "a query run twice gives the same outcome");
     if (!first.failure.empty()) return;
-    if (query.distinct) check_distinct(first);
+    if (query.distinct) check_distinct(graph, query, first);
     if (!query.skip && !query.limit) check_paging(graph, query, first);
 }
 
