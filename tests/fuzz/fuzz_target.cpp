@@ -6,12 +6,13 @@
 namespace kuv::fuzz {
 
 std::span<const Target> targets() {
-    static constexpr std::array<Target, 5> kTargets{{
+    static constexpr std::array<Target, 6> kTargets{{
         {"extract_page", run_extract_page, extract_page_seeds, describe_extract_page},
         {"json", run_json, json_seeds, describe_json},
         {"query_text", run_query_text, query_text_seeds, nullptr},
         {"graph_file", run_graph_file, graph_file_seeds, nullptr},
         {"price", run_price, price_seeds, nullptr},
+        {"builder", run_builder, builder_seeds, nullptr},
     }};
     return kTargets;
 }

@@ -43,6 +43,8 @@ void run_graph_file(std::string_view input);
 std::vector<std::string> graph_file_seeds();
 void run_price(std::string_view input);
 std::vector<std::string> price_seeds();
+void run_builder(std::string_view input);
+std::vector<std::string> builder_seeds();
 
 std::span<const Target> targets();
 // The target called `name`; nullptr when there is none.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang and runs one of them:
 #   bash tests/fuzz/run.sh TARGET [SECONDS] [JOBS] [SEED_FOLDER...]
-# TARGET is extract_page, json, query_text, graph_file or price. The corpus starts from the
+# TARGET is extract_page, json, query_text, graph_file, price or builder. The corpus starts from the
 # target's built-in seeds, its stored regression inputs and any SEED_FOLDER given (for example
 # saved product pages; long files are cut to the target's input length). The corpus grows in
 # build/fuzz/corpus/TARGET; crashes, timeouts and leaks land in build/fuzz/findings/TARGET/.
@@ -15,7 +15,7 @@ shift $(( $# < 3 ? $# : 3 ))
 seed_folders=()
 for folder in "$@"; do seed_folders+=("$(realpath "$folder")"); done
 
-declare -A max_len=([extract_page]=16384 [json]=4096 [query_text]=512 [graph_file]=4096 [price]=1024)
+declare -A max_len=([extract_page]=16384 [json]=4096 [query_text]=512 [graph_file]=4096 [price]=1024 [builder]=1024)
 [ -n "${max_len[$target]:-}" ] || { echo "unknown target $target" >&2; exit 2; }
 
 build=$PWD/build/fuzz
