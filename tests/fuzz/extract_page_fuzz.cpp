@@ -78,7 +78,8 @@ core::Graph graph_of_pages(const std::vector<std::string_view>& pages) {
     }
     core::GraphBuilder streamed;
     {
-        extract::PageStream stream;
+        // A window of one group: with many pieces, later groups wait for earlier ones' absorption.
+        extract::PageStream stream(1);
         for (const std::string_view page : pages) stream.add(page);
         stream.ingest_into(streamed);
     }
@@ -109,8 +110,23 @@ std::string describe_extract_page(std::string_view input) {
     return lines;
 }
 
+namespace {
+
+// More pieces than one group of the stream holds, naming the same products again and again.
+std::string many_small_pages() {
+    std::string pages;
+    for (int i = 0; i < 300; ++i) {
+        pages += R"(<a ga-product='{"id":"g)" + std::to_string(i % 50) + R"(","name":"Cap"}'></a>)";
+        pages += '\f';
+    }
+    return pages;
+}
+
+}  // namespace
+
 std::vector<std::string> extract_page_seeds() {
     return {
+        many_small_pages(),
         // shop-platform product JSON
         R"(<script>var meta = {"products":[{"handle":"mug","title":"Mug","vendor":"Acme","price":"12.00",)"
         R"("variants":[{"id":7,"title":"Blue","price":1200}]}]};</script><p>$12.00 $12.00</p>)",
