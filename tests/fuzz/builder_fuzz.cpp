@@ -4,8 +4,8 @@
 // their own absorbed in turn, which must freeze into the same graph. Removals go through the
 // one-URL call on one side and the list call on the other.
 #include "core/builder.hpp"
-#include "core/store.hpp"
 #include "fuzz_target.hpp"
+#include "graph_checks.hpp"
 
 #include <array>
 #include <optional>
@@ -59,7 +59,8 @@ struct Ingestion {
     std::vector<std::string_view> removed_urls;
 };
 
-Ingestion read_script(Script& script) {
+Ingestion read_script(std::string_view bytes) {
+    Script script(bytes);
     Ingestion ingestion;
     ingestion.pages.emplace_back();
     bool page_has_node = false;
@@ -94,22 +95,14 @@ void make_calls(GraphBuilder& builder, const std::vector<Call>& page) {
     }
 }
 
-}  // namespace
-
-void run_builder(std::string_view input) {
-    Script script(input);
-    const Ingestion ingestion = read_script(script);
+void run(std::string_view input) {
+    const Ingestion ingestion = read_script(input);
 
     GraphBuilder first;
     make_calls(first, ingestion.pages.front());
     const core::Graph stored = std::move(first).build();
-    const std::string image = core::serialize(stored);
-    require(core::LoadedGraph::from_bytes(image).to_graph() == stored, "a built graph saves and reads back unchanged");
-    // Thawing records relations source by source, so only incoming runs may change order.
-    const core::Graph again = GraphBuilder::from_graph(stored).build();
-    require(again.nodes == stored.nodes && again.string_pool == stored.string_pool &&
-                again.out_edges == stored.out_edges && again.out_offsets == stored.out_offsets,
-            "a thawed graph freezes with the same nodes, pool and outgoing runs");
+    check_reads_back(stored);
+    check_thaw_keeps(stored);
 
     GraphBuilder direct = GraphBuilder::from_graph(stored);
     GraphBuilder absorbed = GraphBuilder::from_graph(stored);
@@ -124,11 +117,10 @@ void run_builder(std::string_view input) {
 
     const core::Graph merged = std::move(direct).build();
     require(std::move(absorbed).build() == merged, "absorbed pages freeze into the graph of direct calls");
-    const std::string merged_image = core::serialize(merged);
-    require(core::LoadedGraph::from_bytes(merged_image).to_graph() == merged, "a merged graph saves and reads back");
+    check_reads_back(merged);
 }
 
-std::vector<std::string> builder_seeds() {
+std::vector<std::string> seeds() {
     return {
         // upserts of a and b, a relation to c before c exists, a page break, c and a again
         std::string("\x00\x00\x00\x01\x01\x01\x01\x02\x04\x03\x02\x06\x00\x02\x02\x00\x00\x03\x01\x07\x07\x00", 22),
@@ -136,5 +128,9 @@ std::vector<std::string> builder_seeds() {
         std::string("\x00\x01\x03\x04\x07\x04\x00\x08\x06\x02\x05\x02\x04\x01\x07\x00\x07\x01\x07\x01\x06\x00\x01\x00\x01", 25),
     };
 }
+
+}  // namespace
+
+const Target kBuilder{"builder", run, seeds};
 
 }  // namespace kuv::fuzz

@@ -1,16 +1,15 @@
 // Page extraction: one input's bytes, decoded as a file's are, as the pages of one call (the
 // whole text, and its form-feed separated pieces), through extract_page and the ingestion of
-// their products: directly, by absorbing per-page builders and by the parallel stream, which
-// must agree; the graph is then frozen, thawed as a merge does, and carried through the graph
-// file's bytes.
+// their products, directly and by the parallel stream, which must agree; the graph is then
+// frozen, thawed as a merge does, and carried through the graph file's bytes.
 #include "core/builder.hpp"
 #include "core/json.hpp"
 #include "core/schema.hpp"
-#include "core/store.hpp"
 #include "core/utf8.hpp"
 #include "extract/page_stream.hpp"
 #include "extract/pipeline.hpp"
 #include "fuzz_target.hpp"
+#include "graph_checks.hpp"
 
 #include <string>
 #include <utility>
@@ -27,27 +26,8 @@ void check_node_texts(const core::Graph& graph) {
         graph.str(node.name);
         const std::string_view props = graph.str(node.props);
         const std::optional<Json> value = parse_json(props);
-        require(value.has_value(), "props is JSON text");
-        require(to_json_text(*value) == props, "props is printed by the JSON printer");
+        require(value && to_json_text(*value) == props, "props is JSON text printed by the JSON printer");
     }
-}
-
-// Thawing a built graph and freezing it again, as a merge without pages does, keeps its nodes,
-// its pool and its outgoing runs (incoming runs may come out in another order).
-void check_thaw_keeps_graph(const core::Graph& graph) {
-    const core::Graph again = core::GraphBuilder::from_graph(graph).build();
-    require(again.nodes == graph.nodes && again.string_pool == graph.string_pool &&
-                again.out_edges == graph.out_edges && again.out_offsets == graph.out_offsets,
-            "a thawed and refrozen graph keeps its nodes, pool and outgoing runs");
-}
-
-// The page's graph, its bytes decoded as a file's are.
-core::Graph graph_of_page(std::string_view input) {
-    std::string buffer;
-    const auto [extract, scale] = extract::extract_page(decode_utf8_lossy(input, buffer));
-    core::GraphBuilder builder;
-    extract::ingest_into(builder, extract, scale);
-    return std::move(builder).build();
 }
 
 // The pages of one call: the whole text, then, when it holds form feeds, the pieces between
@@ -63,18 +43,15 @@ std::vector<std::string_view> pages_of(std::string_view text) {
     }
 }
 
-// Ingests the pages in order three ways: every page into one builder directly, every page into
-// a builder of its own absorbed in turn, and through the parallel stream. All freeze into the
-// same graph, which is returned.
-core::Graph graph_of_pages(const std::vector<std::string_view>& pages) {
+// The graph of the input's pages, ingested in order into one builder directly and through the
+// parallel stream, which must freeze alike.
+core::Graph graph_of(std::string_view input) {
+    std::string buffer;
+    const std::vector<std::string_view> pages = pages_of(decode_utf8_lossy(input, buffer));
     core::GraphBuilder direct;
-    core::GraphBuilder absorbed;
     for (const std::string_view page : pages) {
         const auto [extract, scale] = extract::extract_page(page);
         extract::ingest_into(direct, extract, scale);
-        core::GraphBuilder own;
-        extract::ingest_into(own, extract, scale);
-        absorbed.absorb(own);
     }
     core::GraphBuilder streamed;
     {
@@ -84,24 +61,20 @@ core::Graph graph_of_pages(const std::vector<std::string_view>& pages) {
         stream.ingest_into(streamed);
     }
     core::Graph graph = std::move(direct).build();
-    require(std::move(absorbed).build() == graph, "absorbing per-page builders equals ingesting the pages directly");
     require(std::move(streamed).build() == graph, "the parallel stream equals ingesting the pages directly");
     return graph;
 }
 
-}  // namespace
-
-void run_extract_page(std::string_view input) {
-    std::string buffer;
-    const core::Graph graph = graph_of_pages(pages_of(decode_utf8_lossy(input, buffer)));
+void run(std::string_view input) {
+    const core::Graph graph = graph_of(input);
     check_node_texts(graph);
-    check_thaw_keeps_graph(graph);
-    const std::string image = core::serialize(graph);
-    require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "a saved graph reads back unchanged");
+    check_thaw_keeps(graph);
+    check_reads_back(graph);
 }
 
-std::string describe_extract_page(std::string_view input) {
-    const core::Graph graph = graph_of_page(input);
+// "Kind\tid\tname" per node.
+std::string describe(std::string_view input) {
+    const core::Graph graph = graph_of(input);
     std::string lines;
     for (const core::Node& node : graph.nodes) {
         lines.append(core::label(node.kind)).append("\t").append(graph.str(node.id)).append("\t");
@@ -109,8 +82,6 @@ std::string describe_extract_page(std::string_view input) {
     }
     return lines;
 }
-
-namespace {
 
 // More pieces than one group of the stream holds, naming the same products again and again.
 std::string many_small_pages() {
@@ -122,9 +93,7 @@ std::string many_small_pages() {
     return pages;
 }
 
-}  // namespace
-
-std::vector<std::string> extract_page_seeds() {
+std::vector<std::string> seeds() {
     return {
         many_small_pages(),
         // shop-platform product JSON
@@ -153,5 +122,9 @@ std::vector<std::string> extract_page_seeds() {
         R"(<body>£39.90 and £39.90</body>)",
     };
 }
+
+}  // namespace
+
+const Target kExtractPage{"extract_page", run, seeds, describe};
 
 }  // namespace kuv::fuzz

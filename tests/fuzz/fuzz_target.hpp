@@ -27,26 +27,13 @@ struct Target {
     std::vector<std::string> (*seeds)();  // small valid inputs that reach deep into the entry point
     // What the input gives, in the words of a stored input's ".expected" file; nullptr for a
     // target whose inputs carry no expectation.
-    std::string (*describe)(std::string_view input);
+    std::string (*describe)(std::string_view input) = nullptr;
 };
 
 // One per harness file.
-void run_extract_page(std::string_view input);
-std::vector<std::string> extract_page_seeds();
-std::string describe_extract_page(std::string_view input);  // "Kind\tid\tname" per node
-void run_json(std::string_view input);
-std::vector<std::string> json_seeds();
-std::string describe_json(std::string_view input);  // the printed value, or "not JSON"
-void run_query_text(std::string_view input);
-std::vector<std::string> query_text_seeds();
-void run_graph_file(std::string_view input);
-std::vector<std::string> graph_file_seeds();
-void run_price(std::string_view input);
-std::vector<std::string> price_seeds();
-void run_builder(std::string_view input);
-std::vector<std::string> builder_seeds();
+extern const Target kExtractPage, kJson, kQueryText, kGraphFile, kPrice, kBuilder;
 
-std::span<const Target> targets();
+std::span<const Target* const> targets();
 // The target called `name`; nullptr when there is none.
 const Target* find_target(std::string_view name);
 

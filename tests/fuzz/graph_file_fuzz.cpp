@@ -3,15 +3,12 @@
 // and queried through the mapped view, where its property reads must agree with the JSON layer.
 #include "core/builder.hpp"
 #include "core/error.hpp"
+#include "core/json.hpp"
 #include "core/store.hpp"
 #include "extract/pipeline.hpp"
-#include "core/json.hpp"
 #include "fuzz_target.hpp"
-#include "property_checks.hpp"
-#include "query_checks.hpp"
-#include "sample_graph.hpp"
+#include "graph_checks.hpp"
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,11 +34,6 @@ std::optional<core::LoadedGraph> open_or_nothing(std::string_view bytes) {
     }
 }
 
-void check_save_and_read_back(const core::Graph& graph) {
-    const std::string image = core::serialize(graph);
-    require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "an owned copy saves and reads back unchanged");
-}
-
 // Thawing needs the pool texts to be UTF-8 and is allowed to stop on the first that is not;
 // whatever it thaws freezes into a file that passes validation.
 void check_thaw_and_freeze(const core::Graph& graph) {
@@ -60,36 +52,29 @@ void check_thaw_and_freeze(const core::Graph& graph) {
     }
 }
 
-// The record's keys, one never written, and the first and last props keys of the nodes, up to
-// a handful.
+// The record's keys, one never written, and the end keys of the nodes' props, up to a handful.
 std::vector<std::string> keys_to_read(const core::LoadedGraph& graph) {
     std::vector<std::string> keys{"name", "kind", "price", "missing"};
-    constexpr std::size_t kMaxKeys = 10;
-    for (std::uint32_t node = 0; node < graph.node_count() && keys.size() < kMaxKeys; ++node) {
-        const std::optional<Json> props = parse_json(graph.bytes_of(graph.props(node)));
-        if (!props || !props->is_object() || props->empty()) continue;
-        for (const std::string& key : {props->begin().key(), std::prev(props->end()).key()}) {
-            if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
-        }
+    for (std::uint32_t node = 0; node < graph.node_count() && keys.size() < 10; ++node) {
+        if (const std::optional<Json> props = parse_json(graph.bytes_of(graph.props(node)))) add_end_keys(keys, *props);
     }
     return keys;
 }
 
-}  // namespace
-
-void run_graph_file(std::string_view input) {
+void run(std::string_view input) {
     const std::optional<core::LoadedGraph> loaded = open_or_nothing(input);
     if (!loaded) return;
     const core::Graph graph = loaded->to_graph();
-    check_save_and_read_back(graph);
+    check_reads_back(graph);
     check_thaw_and_freeze(graph);
     for (const std::string_view query : kQueries) check_query(*loaded, query);
     check_property_reads(*loaded, keys_to_read(*loaded));
 }
 
-std::vector<std::string> graph_file_seeds() {
+// The empty graph, the sample graph and the graphs of the page seeds.
+std::vector<std::string> seeds() {
     std::vector<std::string> seeds{core::serialize(core::GraphBuilder{}.build()), sample_graph_image()};
-    for (const std::string& page : extract_page_seeds()) {
+    for (const std::string& page : kExtractPage.seeds()) {
         const auto [extract, scale] = extract::extract_page(page);
         core::GraphBuilder builder;
         extract::ingest_into(builder, extract, scale);
@@ -97,5 +82,9 @@ std::vector<std::string> graph_file_seeds() {
     }
     return seeds;
 }
+
+}  // namespace
+
+const Target kGraphFile{"graph_file", run, seeds};
 
 }  // namespace kuv::fuzz

@@ -4,9 +4,8 @@
 #include "core/json.hpp"
 #include "core/store.hpp"
 #include "fuzz_target.hpp"
-#include "property_checks.hpp"
+#include "graph_checks.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -24,18 +23,13 @@ std::optional<std::string> printed(const std::optional<Json>& value) {
 
 // The names asked for, each once (callers never repeat one): a few fixed ones and, for an
 // object, its first and last keys.
-std::vector<std::string> names_to_pick(const Json& value) {
+std::vector<std::string> names_to_pick(const std::optional<Json>& value) {
     std::vector<std::string> names{"name", "price", "@type", ""};
-    if (value.is_object() && !value.empty()) {
-        for (const std::string& key : {value.begin().key(), std::prev(value.end()).key()}) {
-            if (std::ranges::find(names, key) == names.end()) names.push_back(key);
-        }
-    }
+    if (value) add_end_keys(names, *value);
     return names;
 }
 
-void check_picker(std::string_view text, const std::optional<Json>& parsed) {
-    const std::vector<std::string> names = parsed ? names_to_pick(*parsed) : std::vector<std::string>{"name"};
+void check_picker(std::string_view text, const std::optional<Json>& parsed, const std::vector<std::string>& names) {
     const std::optional<PickedMembers> picked = pick_json_members(text, names);
     require(picked.has_value() == parsed.has_value(), "the picker accepts exactly what the parser accepts");
     if (!parsed) return;
@@ -43,16 +37,15 @@ void check_picker(std::string_view text, const std::optional<Json>& parsed) {
     require(picked->values.size() == names.size(), "the picker answers every name");
     for (std::size_t i = 0; i < names.size(); ++i) {
         const Json* member = json_member(*parsed, names[i]);
-        const std::optional<Json> expected = member ? std::optional<Json>(*member) : std::nullopt;
-        require(printed(picked->values[i]) == printed(expected), "a picked member equals the parsed one: " + names[i]);
+        require(printed(picked->values[i]) == printed(member ? std::optional(*member) : std::nullopt),
+                "a picked member equals the parsed one: " + names[i]);
     }
 }
 
 void check_reprint(const Json& value) {
     const std::string text = to_json_text(value);
     const std::optional<Json> again = parse_json(text);
-    require(again.has_value(), "printed JSON parses");
-    require(to_json_text(*again) == text, "printed JSON parses back to the same value");
+    require(again && to_json_text(*again) == text, "printed JSON parses back to the same value");
 }
 
 // The first eight bytes as a double: finite ones print to text that parses to the same bits.
@@ -66,36 +59,35 @@ void check_float_round_trip(std::string_view input) {
         std::string text;
         write_shortest_float(text, value, -5, tie);
         const std::optional<Json> parsed = parse_json(text);
-        require(parsed && parsed->is_number_float(), "a printed double parses as a float");
-        require(std::bit_cast<std::uint64_t>(parsed->get<double>()) == bits, "a printed double reads back exactly");
+        require(parsed && parsed->is_number_float() && std::bit_cast<std::uint64_t>(parsed->get<double>()) == bits,
+                "a printed double reads back exactly as a float");
     }
 }
 
-}  // namespace
-
-// The input as the props text of a node, read by a query.
-void check_reads_as_props(std::string_view input, const std::optional<Json>& parsed) {
-    const std::string image = one_node_image(input);
-    const std::vector<std::string> names = parsed ? names_to_pick(*parsed) : std::vector<std::string>{"price"};
-    check_property_reads(core::LoadedGraph::from_bytes(image), names);
-}
-
-void run_json(std::string_view input) {
+void run(std::string_view input) {
     const std::optional<Json> parsed = parse_json(input);
-    check_picker(input, parsed);
-    check_reads_as_props(input, parsed);
+    const std::vector<std::string> names = names_to_pick(parsed);
+    check_picker(input, parsed, names);
+    // The input as the props text of a node, read by a query.
+    const std::string image = one_node_image(input);
+    check_property_reads(core::LoadedGraph::from_bytes(image), names);
     if (parsed) check_reprint(*parsed);
     check_float_round_trip(input);
 }
 
-std::string describe_json(std::string_view input) { return printed(parse_json(input)).value_or("not JSON"); }
+// The printed value, or "not JSON".
+std::string describe(std::string_view input) { return printed(parse_json(input)).value_or("not JSON"); }
 
-std::vector<std::string> json_seeds() {
+std::vector<std::string> seeds() {
     return {
         R"({"@type":"Product","name":"Caf\u00e9 \"x\"","price":"12.50","n":[1,-2,3.5,1e300,-0.0,true,null],"o":{}})",
         R"( [ {"a":1,"a":2}, "\ud83d\ude00\n\t", 18446744073709551615, -9223372036854775808, 0.000001 ] )",
         R"("lone")", "1e-400", R"([[[[[[[[[[{"deep":[]}]]]]]]]]]])",
     };
 }
+
+}  // namespace
+
+const Target kJson{"json", run, seeds, describe};
 
 }  // namespace kuv::fuzz

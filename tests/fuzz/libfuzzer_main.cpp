@@ -9,23 +9,11 @@
 #include <cstdlib>
 #include <exception>
 
-namespace {
-
-const kuv::fuzz::Target& the_target() {
-    static const kuv::fuzz::Target* target = kuv::fuzz::find_target(KUV_FUZZ_TARGET);
-    if (target == nullptr) {
-        std::fprintf(stderr, "no fuzz target named %s\n", KUV_FUZZ_TARGET);
-        std::abort();
-    }
-    return *target;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const kuv::fuzz::Target& target = the_target();
+    static const kuv::fuzz::Target* const target = kuv::fuzz::find_target(KUV_FUZZ_TARGET);
     try {
-        target.run({reinterpret_cast<const char*>(data), size});
+        if (target == nullptr) throw std::invalid_argument("no fuzz target of that name");
+        target->run({reinterpret_cast<const char*>(data), size});
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "fuzz target %s: %s\n", KUV_FUZZ_TARGET, failure.what());
         std::abort();

@@ -1,4 +1,4 @@
-#include "query_checks.hpp"
+#include "graph_checks.hpp"
 
 #include "core/error.hpp"
 #include "cypher/executor.hpp"

@@ -3,11 +3,9 @@
 #include "core/utf8.hpp"
 #include "cypher/parser.hpp"
 #include "fuzz_target.hpp"
-#include "property_checks.hpp"
-#include "query_checks.hpp"
-#include "sample_graph.hpp"
+#include "graph_checks.hpp"
 
-#include <algorithm>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -15,7 +13,7 @@
 namespace kuv::fuzz {
 namespace {
 
-const core::LoadedGraph& fixed_graph() {
+const core::LoadedGraph& sample_graph() {
     static const std::string image = sample_graph_image();
     static const core::LoadedGraph graph = core::LoadedGraph::from_bytes(image);
     return graph;
@@ -23,35 +21,30 @@ const core::LoadedGraph& fixed_graph() {
 
 // Every property key the query names in RETURN, ORDER BY and inline properties, once each.
 std::vector<std::string> keys_named(const cypher::Query& query) {
-    std::vector<std::string> keys;
-    const auto add = [&keys](const std::string& key) {
-        if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
-    };
+    std::set<std::string> keys;
     for (const cypher::ReturnItem& item : query.returns) {
-        if (item.prop) add(*item.prop);
+        if (item.prop) keys.insert(*item.prop);
     }
     for (const cypher::OrderItem& item : query.order_by) {
-        if (item.prop) add(*item.prop);
+        if (item.prop) keys.insert(*item.prop);
     }
     for (const cypher::NodePat& node : query.pattern.nodes) {
-        for (const auto& [key, literal] : node.props) add(key);
+        for (const auto& [key, literal] : node.props) keys.insert(key);
     }
-    return keys;
+    return {keys.begin(), keys.end()};
 }
-
-}  // namespace
 
 // Query texts reach the engine as Python strings, so always as UTF-8. Besides the query's own
 // checks, the keys it names are read on every node and compared with the parsed props.
-void run_query_text(std::string_view input) {
+void run(std::string_view input) {
     std::string buffer;
     const std::string_view text = decode_utf8_lossy(input, buffer);
-    check_query(fixed_graph(), text);
+    check_query(sample_graph(), text);
     const auto parsed = cypher::parse(text);
-    if (const auto* query = std::get_if<cypher::Query>(&parsed)) check_property_reads(fixed_graph(), keys_named(*query));
+    if (const auto* query = std::get_if<cypher::Query>(&parsed)) check_property_reads(sample_graph(), keys_named(*query));
 }
 
-std::vector<std::string> query_text_seeds() {
+std::vector<std::string> seeds() {
     return {
         "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE p.price_cents > 1000 RETURN p.name AS name, o.price AS price "
         "ORDER BY name DESC SKIP 0 LIMIT 10",
@@ -65,5 +58,9 @@ std::vector<std::string> query_text_seeds() {
         "MATCH (n:Category)-[:BroaderCategory]->(m) WHERE n.price >= 1 OR m.x <> 2 OR n.big < 1e400 RETURN n",
     };
 }
+
+}  // namespace
+
+const Target kQueryText{"query_text", run, seeds};
 
 }  // namespace kuv::fuzz

@@ -1,4 +1,4 @@
-#include "sample_graph.hpp"
+#include "graph_checks.hpp"
 
 #include "core/builder.hpp"
 #include "core/store.hpp"
@@ -48,6 +48,12 @@ std::string sample_graph_image() {
     b.add_edge(category, RelType::BroaderCategory, "Home");
     b.add_edge(variant, RelType::IsVariantOf, "p1");
     return core::serialize(std::move(b).build());
+}
+
+std::string one_node_image(std::string_view props) {
+    core::GraphBuilder builder;
+    builder.upsert_node(NodeKind::Product, "n", "n", props);
+    return core::serialize(std::move(builder).build());
 }
 
 }  // namespace kuv::fuzz

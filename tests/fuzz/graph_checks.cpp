@@ -1,7 +1,6 @@
-#include "property_checks.hpp"
+#include "graph_checks.hpp"
 
 #include "core/builder.hpp"
-#include "core/json.hpp"
 #include "core/schema.hpp"
 #include "core/utf8.hpp"
 #include "cypher/executor.hpp"
@@ -13,10 +12,29 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
-#include <string_view>
 #include <utility>
 
 namespace kuv::fuzz {
+
+void check_reads_back(const core::Graph& graph) {
+    const std::string image = core::serialize(graph);
+    require(core::LoadedGraph::from_bytes(image).to_graph() == graph, "a saved graph reads back unchanged");
+}
+
+void check_thaw_keeps(const core::Graph& graph) {
+    const core::Graph again = core::GraphBuilder::from_graph(graph).build();
+    require(again.nodes == graph.nodes && again.string_pool == graph.string_pool &&
+                again.out_edges == graph.out_edges && again.out_offsets == graph.out_offsets,
+            "a thawed and refrozen graph keeps its nodes, pool and outgoing runs");
+}
+
+void add_end_keys(std::vector<std::string>& keys, const Json& value) {
+    if (!value.is_object() || value.empty()) return;
+    for (const std::string& key : {value.begin().key(), std::prev(value.end()).key()}) {
+        if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
+    }
+}
+
 namespace {
 
 using cypher::Value;
@@ -98,12 +116,6 @@ void check_property_reads(const core::LoadedGraph& graph, std::span<const std::s
         require(cypher::debug_row(row) == cypher::debug_row(expected),
                 "property reads equal the parsed props: " + cypher::debug_row(row) + " vs " + cypher::debug_row(expected));
     }
-}
-
-std::string one_node_image(std::string_view props) {
-    core::GraphBuilder builder;
-    builder.upsert_node(core::NodeKind::Product, "n", "n", props);
-    return core::serialize(std::move(builder).build());
 }
 
 }  // namespace kuv::fuzz
