@@ -45,75 +45,50 @@ private:
     std::size_t at_ = 0;
 };
 
-// One page's calls, kept so that they can be made on two builders. A relation leaves the last
-// node the page upserted, as extraction records them.
-struct Call {
-    enum Kind { Upsert, Edge } kind;
-    core::NodeKind node_kind;
-    core::RelType rel;
-    std::string_view id, name, props;
-};
-
-struct Ingestion {
-    std::vector<std::vector<Call>> pages;
-    std::vector<std::string_view> removed_urls;
-};
-
-Ingestion read_script(std::string_view bytes) {
-    Script script(bytes);
-    Ingestion ingestion;
-    ingestion.pages.emplace_back();
-    bool page_has_node = false;
+// Makes one page's calls on each of `builders`, up to a page break (true) or the script's end
+// (false). A relation leaves the node the page upserted last, as extraction records them;
+// removals by URL are only collected.
+bool make_page(Script& script, const std::vector<GraphBuilder*>& builders, std::vector<std::string_view>& removed) {
+    std::vector<std::optional<std::uint32_t>> last(builders.size());
     while (!script.done()) {
         const unsigned op = script.next() % 8;
         if (op < 4) {
             const auto kind = core::NodeKind(script.next() % (core::kMaxNodeKindCode + 1));
-            ingestion.pages.back().push_back({Call::Upsert, kind, {}, script.pick(kIds), script.pick(kNames), script.pick(kProps)});
-            page_has_node = true;
+            const std::string_view id = script.pick(kIds), name = script.pick(kNames), props = script.pick(kProps);
+            for (std::size_t i = 0; i < builders.size(); ++i) last[i] = builders[i]->upsert_node(kind, id, name, props);
         } else if (op < 6) {
             const auto rel = core::RelType(script.next() % (core::kMaxRelTypeCode + 1));
             const std::string_view target = script.pick(kIds);
-            if (page_has_node) ingestion.pages.back().push_back({Call::Edge, {}, rel, target, {}, {}});
+            for (std::size_t i = 0; i < builders.size(); ++i) {
+                if (last[i]) builders[i]->add_edge(*last[i], rel, target);
+            }
         } else if (op == 6) {
-            ingestion.pages.emplace_back();
-            page_has_node = false;
+            return true;
         } else {
-            ingestion.removed_urls.push_back(script.pick(kUrls));
+            removed.push_back(script.pick(kUrls));
         }
     }
-    return ingestion;
-}
-
-void make_calls(GraphBuilder& builder, const std::vector<Call>& page) {
-    std::optional<std::uint32_t> last;
-    for (const Call& call : page) {
-        if (call.kind == Call::Upsert) {
-            last = builder.upsert_node(call.node_kind, call.id, call.name, call.props);
-        } else {
-            builder.add_edge(*last, call.rel, call.id);
-        }
-    }
+    return false;
 }
 
 void run(std::string_view input) {
-    const Ingestion ingestion = read_script(input);
-
+    Script script(input);
+    std::vector<std::string_view> removed;
     GraphBuilder first;
-    make_calls(first, ingestion.pages.front());
+    bool more = make_page(script, {&first}, removed);
     const core::Graph stored = std::move(first).build();
     check_reads_back(stored);
     check_thaw_keeps(stored);
 
     GraphBuilder direct = GraphBuilder::from_graph(stored);
     GraphBuilder absorbed = GraphBuilder::from_graph(stored);
-    for (std::size_t i = 1; i < ingestion.pages.size(); ++i) {
-        make_calls(direct, ingestion.pages[i]);
+    while (more) {
         GraphBuilder own;
-        make_calls(own, ingestion.pages[i]);
+        more = make_page(script, {&direct, &own}, removed);
         absorbed.absorb(own);
     }
-    for (const std::string_view url : ingestion.removed_urls) direct.remove_node_by_url(url);
-    absorbed.remove_nodes_by_urls(ingestion.removed_urls);
+    for (const std::string_view url : removed) direct.remove_node_by_url(url);
+    absorbed.remove_nodes_by_urls(removed);
 
     const core::Graph merged = std::move(direct).build();
     require(std::move(absorbed).build() == merged, "absorbed pages freeze into the graph of direct calls");
