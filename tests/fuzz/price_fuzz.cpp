@@ -111,17 +111,11 @@ void check_pair(const Decimal& a, const Decimal& b) {
     }
 }
 
-constexpr std::array<std::string_view, 20> kCurrencyCodes = {
-    "USD", "EUR", "GBP", "JPY", "CNY", "TWD", "HKD", "SGD", "AUD", "CAD",
-    "KRW", "INR", "ILS", "THB", "MYR", "PHP", "IDR", "VND", "BRL", "MXN",
-};
 constexpr std::array<std::string_view, 5> kZeroDecimalCurrencies = {"JPY", "KRW", "TWD", "VND", "IDR"};
 
 void check_scale(const extract::PriceScale& scale) {
     for (const std::uint64_t amount : scale.repeated) require(scale.seen.contains(amount), "repeated amounts are seen");
     require(scale.has_text_prices == !scale.seen.empty(), "text prices exactly when amounts are seen");
-    require(scale.currency.empty() || std::ranges::find(kCurrencyCodes, scale.currency) != kCurrencyCodes.end(),
-            "the page currency is a known code");
 }
 
 // The price text is a whole number or, for a two-digit currency only, one with two decimals
