@@ -1,11 +1,22 @@
-"""Shared fixtures: small product pages and helpers to build and query graphs."""
+"""Shared fixtures: small product pages, helpers to build and query graphs, and child processes."""
 import pathlib
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
 import kuv
 
-EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+HERE = pathlib.Path(__file__).resolve()
+EXAMPLES = HERE.parents[2] / "examples"
+# The sample pages sit in shared/corpus beside the checkout (or beside the folder of worktrees).
+SAMPLES = next((p / "shared/corpus/schema-samples" for p in HERE.parents[2:]
+                if (p / "shared/corpus/schema-samples").is_dir()), None)
+
+
+class StrSubclass(str):
+    pass
 
 
 def jsonld_page(name, url, price="19.99", sku=None):
@@ -31,3 +42,11 @@ def example_pages():
 
 def product_names(graph_path):
     return [row["name"] for row in kuv.query(str(graph_path), "MATCH (p:Product) RETURN p.name AS name")]
+
+
+def run_child(script, *args, stdin="", timeout=300):
+    """Runs `script` in a fresh interpreter, so that a crash, a signal or a hang fails one test only."""
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(script), *map(str, args)], input=stdin,
+                            capture_output=True, text=True, timeout=timeout)
+    assert result.returncode == 0, result.stderr
+    return result

@@ -5,10 +5,7 @@ import sys
 import pytest
 
 import kuv
-
-
-class StrSubclass(str):
-    pass
+from conftest import StrSubclass
 
 
 class TypeErrorSubclass(TypeError):

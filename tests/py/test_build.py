@@ -1,15 +1,12 @@
 """build_graph, build_graph_from_dir and merge_graph as a caller sees them."""
 import errno
 import os
-import pathlib
-import subprocess
-import sys
 import time
 
 import pytest
 
 import kuv
-from conftest import jsonld_page, numbered_pages, product_names
+from conftest import jsonld_page, numbered_pages, product_names, run_child
 
 
 def os_error(code):
@@ -33,44 +30,9 @@ def test_empty_input_writes_an_empty_graph_and_a_bare_file_name_creates_no_direc
     assert sorted(os.listdir(tmp_path)) == ["a.bin", "b.bin", "html"]
 
 
-def test_input_order_is_node_order_and_a_later_page_wins(tmp_path):
-    pages = numbered_pages(300) + [jsonld_page("New name", "https://s.example/7", sku="S7")]
-    kuv.build_graph(pages, str(tmp_path / "g.bin"))
-    assert product_names(tmp_path / "g.bin") == [f"P{i}" if i != 7 else "New name" for i in range(300)]
-
-
-@pytest.mark.parametrize("name", ["Caf\u00e9", "Caf\u00e9 \u20ac", "Caf\u00e9 \U0001f600", "Plain"])
-def test_pages_are_left_as_they_were_given(tmp_path, name):
-    # No UTF-8 copy of a page stays attached to the caller's str once the call is over.
-    pages = [jsonld_page(name, "https://s.example/1"), jsonld_page("Plain", "https://s.example/2")]
-    sizes = [sys.getsizeof(page) for page in pages]
-    kuv.build_graph(pages, str(tmp_path / "g.bin"))
-    kuv.merge_graph("", pages, [], str(tmp_path / "m.bin"))
-    assert [sys.getsizeof(page) for page in pages] == sizes
-    assert product_names(tmp_path / "g.bin") == product_names(tmp_path / "m.bin") == [name, "Plain"]
-
-
 @pytest.mark.parametrize("relative", ["out/sub/g.bin", "out//sub/./g.bin", "a/../b/g.bin"])
 def test_missing_parent_directories_are_created(tmp_path, relative):
     assert kuv.build_graph([], f"{tmp_path}/{relative}") == os.path.getsize(tmp_path / relative)
-
-
-SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "corpus" / "schema-samples"
-EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
-
-
-@pytest.mark.parametrize("directory", [EXAMPLES, SAMPLES], ids=["examples", "samples"])
-def test_the_parallel_and_the_file_pipelines_write_the_same_bytes(tmp_path, directory):
-    if not directory.is_dir():
-        pytest.skip(f"{directory} is absent")
-    names = [n for n in os.listdir(directory) if n.endswith((".html", ".htm"))]  # the listing's order
-    pages = [(directory / n).read_bytes().decode("utf-8", "replace") for n in names]
-    kuv.build_graph_from_dir(str(directory), str(tmp_path / "dir.bin"))
-    kuv.build_graph(pages, str(tmp_path / "mem.bin"))
-    kuv.merge_graph("", pages, [], str(tmp_path / "merge.bin"))
-    expected = (tmp_path / "dir.bin").read_bytes()
-    assert (tmp_path / "mem.bin").read_bytes() == expected
-    assert (tmp_path / "merge.bin").read_bytes() == expected
 
 
 @pytest.mark.parametrize("call, message", [
@@ -115,8 +77,7 @@ def test_from_dir_reads_html_files_in_listing_order_and_skips_unreadable_ones(tm
 def test_from_dir_skips_named_pipes_without_hanging(tmp_path):
     os.mkfifo(tmp_path / "pipe.html")
     script = "import kuv, sys; print(kuv.build_graph_from_dir(sys.argv[1], sys.argv[2])[0])"
-    result = subprocess.run([sys.executable, "-c", script, str(tmp_path), str(tmp_path / "g.bin")],
-                            capture_output=True, text=True, timeout=60)
+    result = run_child(script, tmp_path, tmp_path / "g.bin", timeout=60)
     assert result.stdout.strip() == "1"
     assert result.stderr == f'kuv: skip "{tmp_path}/pipe.html": {os_error(errno.ENODEV)}\n'
 
@@ -132,8 +93,7 @@ def test_whatever_sits_at_the_temporary_path_is_replaced_not_opened(tmp_path, pl
     victim.write_text("not yours")
     plant(tmp_path / "g.bin.tmp", victim)
     script = "import kuv, sys; print(kuv.build_graph([], sys.argv[1]))"
-    result = subprocess.run([sys.executable, "-c", script, str(out)], capture_output=True, text=True, timeout=60)
-    assert (result.returncode, result.stdout.strip()) == (0, str(out.stat().st_size)), result.stderr
+    assert run_child(script, out, timeout=60).stdout.strip() == str(out.stat().st_size)
     assert out.is_file() and not out.is_symlink() and kuv.query(str(out), "MATCH (n) RETURN n") == []
     assert victim.read_text() == "not yours"
     assert sorted(os.listdir(tmp_path)) == ["g.bin", "victim"]

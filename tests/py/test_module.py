@@ -1,9 +1,8 @@
 """What importing kuv gives: attributes, signatures, one initialisation per process."""
 import inspect
-import subprocess
-import sys
 
 import kuv
+from conftest import run_child
 
 PARAMETERS = {
     "build_graph": ["pages", "out_path"],
@@ -24,7 +23,6 @@ def test_module_attributes_and_signatures():
 
 def test_second_initialisation_raises_import_error():
     script = "import sys, kuv\ndel sys.modules['kuv']\ntry:\n    import kuv\nexcept ImportError as e:\n    print(e)\n"
-    output = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
-    assert output.strip() == (
+    assert run_child(script).stdout.strip() == (
         "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per interpreter process"
     )

@@ -1,18 +1,16 @@
-"""Pages of every kind of str reach the graph as their UTF-8 text, and a page without one is refused."""
+"""Pages of every kind of str, and page files, reach the graph as their UTF-8 text; a page
+without one is refused."""
 import os
+import sys
 
 import pytest
 
 import kuv
-from conftest import jsonld_page
+from conftest import EXAMPLES, SAMPLES, StrSubclass, jsonld_page, product_names
 
 # Characters that make a str latin-1, UCS-2 or UCS-4 inside, and surrogates, which have no UTF-8.
 KINDS = {"ascii": "plain", "latin-1": "caf\u00e9 \u00ff", "ucs-2": "\u20ac \u0416 \u4e2d", "ucs-4": "\U0001f600 \U00010348"}
 SURROGATES = ["\ud800", "\udbff", "\udc00", "\udfff"]
-
-
-class StrSubclass(str):
-    pass
 
 
 class RecordingPages:
@@ -44,21 +42,33 @@ def pages_of(kind):
     return pages
 
 
-@pytest.mark.parametrize("kind", KINDS)
-def test_every_kind_of_str_gives_the_bytes_of_its_utf8_file(tmp_path, kind):
-    pages = pages_of(kind)
-    html = tmp_path / "html"
-    html.mkdir()
-    for i, page in enumerate(pages):
-        (html / f"{i:04}.html").write_bytes(page.encode("utf-8"))
-    order = {f"{i:04}.html": page for i, page in enumerate(pages)}
-    in_listing_order = [order[name] for name in os.listdir(html)]
+def listed_pages(source, html):
+    """The pages of `source` in the listing order of the folder that holds them as files."""
+    if source in KINDS:
+        html.mkdir()
+        by_name = {f"{i:04}.html": page for i, page in enumerate(pages_of(source))}
+        for name, page in by_name.items():
+            (html / name).write_bytes(page.encode("utf-8"))
+        return html, [by_name[name] for name in os.listdir(html)]
+    html = EXAMPLES if source == "examples" else SAMPLES
+    if html is None:
+        pytest.skip("the sample pages are absent")
+    names = [n for n in os.listdir(html) if n.endswith((".html", ".htm"))]
+    return html, [(html / n).read_bytes().decode("utf-8", "replace") for n in names]
+
+
+@pytest.mark.parametrize("source", ["examples", "samples", *KINDS])
+def test_the_parallel_and_the_file_pipelines_write_the_same_bytes(tmp_path, source):
+    html, pages = listed_pages(source, tmp_path / "html")
+    sizes = [sys.getsizeof(page) for page in pages]
     kuv.build_graph_from_dir(str(html), str(tmp_path / "dir.bin"))
-    kuv.build_graph(in_listing_order, str(tmp_path / "mem.bin"))
-    kuv.merge_graph("", tuple(in_listing_order), [], str(tmp_path / "merge.bin"))
+    kuv.build_graph(pages, str(tmp_path / "mem.bin"))
+    kuv.merge_graph("", tuple(pages), [], str(tmp_path / "merge.bin"))
     expected = (tmp_path / "dir.bin").read_bytes()
     assert (tmp_path / "mem.bin").read_bytes() == expected
     assert (tmp_path / "merge.bin").read_bytes() == expected
+    # No UTF-8 copy of a page stays attached to the caller's str once the call is over.
+    assert [sys.getsizeof(page) for page in pages] == sizes
 
 
 def lone_surrogate_cases():
@@ -70,29 +80,22 @@ def lone_surrogate_cases():
 
 
 @pytest.mark.parametrize("kind, surrogate, where, item", list(lone_surrogate_cases()))
-def test_a_lone_surrogate_raises_the_encoders_error_at_its_page_and_writes_nothing(tmp_path, kind, surrogate, where, item):
-    pages = [jsonld_page(f"{KINDS[kind]} {i}", f"https://s.example/{i}") + "x" * (i * 37) for i in range(300)]
-    page = pages[item]
-    cut = {"start": 0, "middle": len(page) // 2, "end": len(page)}[where]
-    pages[item] = page[:cut] + surrogate + page[cut:]
+def test_a_lone_surrogate_raises_the_encoders_error_at_its_page_and_the_module_stays_ready(
+        tmp_path, kind, surrogate, where, item):
+    names = [f"{KINDS[kind]} {i}" for i in range(300)]
+    pages = [jsonld_page(name, f"https://s.example/{i}") + "x" * (i * 37) for i, name in enumerate(names)]
+    cut = {"start": 0, "middle": len(pages[item]) // 2, "end": len(pages[item])}[where]
+    bad = pages[:item] + [pages[item][:cut] + surrogate + pages[item][cut:]] + pages[item + 1:]
     with pytest.raises(UnicodeEncodeError) as expected:
-        pages[item].encode("utf-8")
-    for call in (lambda seq, out: kuv.build_graph(seq, out), lambda seq, out: kuv.merge_graph("", seq, [], out)):
-        given = RecordingPages(pages + [b"not a str"])  # reached only if conversion went past the bad page
-        out = tmp_path / "g.bin"
+        bad[item].encode("utf-8")
+    out = tmp_path / "g.bin"
+    for call in (lambda seq: kuv.build_graph(seq, str(out)), lambda seq: kuv.merge_graph("", seq, [], str(out))):
+        given = RecordingPages(bad + [b"not a str"])  # reached only if conversion went past the bad page
         with pytest.raises(UnicodeEncodeError) as raised:
-            call(given, str(out))
+            call(given)
         assert type(raised.value) is UnicodeEncodeError
         assert raised.value.args == expected.value.args
         assert max(given.asked) == item
         assert not out.exists()
-
-
-@pytest.mark.parametrize("kind", KINDS)
-def test_a_failed_call_leaves_the_module_ready(tmp_path, kind):
-    pages = [jsonld_page(f"{KINDS[kind]} {i}", f"https://s.example/{i}", sku=f"S{i}") for i in range(50)]
-    with pytest.raises(UnicodeEncodeError):
-        kuv.build_graph(pages[:25] + ["\udc80"] + pages[25:], str(tmp_path / "bad.bin"))
-    kuv.build_graph(pages, str(tmp_path / "g.bin"))
-    names = [r["n"] for r in kuv.query(str(tmp_path / "g.bin"), "MATCH (p:Product) RETURN p.name AS n")]
-    assert names == [f"{KINDS[kind]} {i}" for i in range(50)]
+    kuv.build_graph(pages, str(out))
+    assert product_names(out) == names

@@ -39,10 +39,6 @@ def test_rows_are_dicts_of_converted_values(graph):
     assert average == {"a": 1250.0} and type(average["a"]) is float
 
 
-def test_aggregate_without_match_gives_no_row(graph):
-    assert kuv.query(graph, "MATCH (p:Product) WHERE p.name = 'No such thing' RETURN count(*) AS n") == []
-
-
 def test_rewritten_file_is_seen_afresh(graph):
     kuv.build_graph([jsonld_page("Second", "https://s.example/2", sku="2")], graph)
     assert kuv.query(graph, "MATCH (p:Product) RETURN p.name AS n") == [{"n": "Second"}]

@@ -2,16 +2,13 @@
 small LIMIT over a huge number of bindings. Each case runs in a child process, so a crash is
 reported as a failure instead of ending the test run."""
 import json
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
 import kuv
-from conftest import jsonld_page
+from conftest import jsonld_page, run_child
 
-SMALL_STACK_RUNNER = textwrap.dedent("""
+SMALL_STACK_RUNNER = """
     import json, sys, threading, kuv
     graph, queries = sys.argv[1], json.load(sys.stdin)
     outcomes = []
@@ -26,14 +23,7 @@ SMALL_STACK_RUNNER = textwrap.dedent("""
     worker.start()
     worker.join()
     print(json.dumps(outcomes))
-""")
-
-
-def run_child(script, *args, stdin=""):
-    done = subprocess.run([sys.executable, "-c", script, *args], input=stdin, capture_output=True, text=True,
-                          timeout=300)
-    assert done.returncode == 0, done.stderr
-    return done.stdout
+"""
 
 
 @pytest.fixture(scope="module")
@@ -57,19 +47,20 @@ def where(condition):
     ("(NOT " * 5001 + "p.name STARTS WITH 'P1'" + ")" * 5001, "NOT p.name STARTS WITH 'P1'"),
 ], ids=["long-or", "long-and", "deep-parentheses", "even-not", "odd-not", "deep-not"])
 def test_deep_and_long_conditions_run_on_a_small_thread_stack(shop, long_form, short_form):
-    outcomes = json.loads(run_child(SMALL_STACK_RUNNER, shop, stdin=json.dumps([where(long_form), where(short_form)])))
+    queries = json.dumps([where(long_form), where(short_form)])
+    outcomes = json.loads(run_child(SMALL_STACK_RUNNER, shop, stdin=queries).stdout)
     assert outcomes[0] == outcomes[1]
     assert isinstance(outcomes[0], list)
 
 
-MEMORY_RUNNER = textwrap.dedent("""
+MEMORY_RUNNER = """
     import json, resource, sys, kuv
     graph, text = sys.argv[1], sys.argv[2]
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     rows = kuv.query(graph, text)
     grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
     print(json.dumps({"rows": rows, "grown_kib": grown_kib}))
-""")
+"""
 
 
 def test_order_by_with_a_small_limit_keeps_only_the_rows_it_returns(tmp_path):
@@ -80,7 +71,7 @@ def test_order_by_with_a_small_limit_keeps_only_the_rows_it_returns(tmp_path):
     kuv.build_graph(pages, path)
     text = ("MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) "
             "RETURN a.name AS a, c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3")
-    outcome = json.loads(run_child(MEMORY_RUNNER, path, text))
+    outcome = json.loads(run_child(MEMORY_RUNNER, path, text).stdout)
     # The last product sorts first; among its bindings the matching order (by a) stays.
     assert outcome["rows"] == [{"a": f"P{i:04d}", "c": f"P{fan - 1:04d}"} for i in (2, 3, 4)]
     # Keeping all 16 million bindings with their keys would take far more than this.

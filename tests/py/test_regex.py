@@ -20,16 +20,13 @@ def matching_names(graph, pattern):
 
 
 @pytest.mark.parametrize("pattern, names", [
-    (r"é\b", ["café"]),  # word boundaries are Unicode-aware
-    (r"\bé", []),
-    (r"ï\B", ["naïve"]),
+    (r"ï\B", ["naïve"]),  # word boundaries are Unicode-aware
     (r"(?x) c a f é", ["café"]),
     (r"\u0063af", ["café"]),
     (r"^[a-z&&[^c]]", ["a.b", "naïve", "q<r", "x1"]),  # class intersection
     (r"\p{Alphabetic}", sorted(NAMES)),
     (r"x{1001}", []),
     (r"(?<n>A)b", ["Ab"]),
-    (r"(?P<n>A)b", ["Ab"]),
     (r"a.b", ["a.b"]),
     (r"[.<]", ["a.b", "q<r"]),
 ])
@@ -39,7 +36,6 @@ def test_patterns_use_the_librarys_syntax(graph, pattern, names):
 
 @pytest.mark.parametrize("pattern, message", [
     ("(", "regex parse error:\n    (\n    ^\nerror: unclosed group"),
-    (r"\Qa.b\E", "regex parse error:\n    \\Qa.b\\E\n    ^^\nerror: unrecognized escape sequence"),
     (r"\<", "regex parse error:\n    \\<\n    ^^\nerror: unrecognized escape sequence"),
     (r"\w{1000}", "Compiled regex exceeds size limit of 10485760 bytes."),
 ])
