@@ -2,18 +2,12 @@
 
 #include "extract/page_stream.hpp"
 
-#include "core/interrupt.hpp"
 #include "core/utf8.hpp"
 #include "graph_snapshot.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,39 +125,6 @@ TEST(PageStream, WrittenPagesGiveTheSameGraphWhateverTheBudget) {
         EXPECT_EQ(got.nodes, expected.nodes) << budget;
         EXPECT_EQ(got.edges, expected.edges) << budget;
     }
-}
-
-TEST(PageStream, AStopRequestEndsTheWaitAndTheStreamCanBeLeft) {
-    struct StopAlways : InterruptProbe {
-        bool stop_requested() override { return true; }
-    } probe;
-    const std::string page = jsonld_page("s", "S");  // outlives the stream
-    core::GraphBuilder builder;
-    PageStream stream;
-    for (int i = 0; i < 1000; ++i) stream.add(page);
-    const InterruptScope scope(probe);
-    EXPECT_THROW(stream.ingest_into(builder), Interrupted);
-}
-
-TEST(BuildFromFiles, SkipsUnreadableFilesWithOneWarningEachAndReplacesInvalidUtf8) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kuv_pipeline_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)> remove_dir(
-        &dir, [](const std::filesystem::path* path) { std::filesystem::remove_all(*path); });
-    const auto write = [&](const std::string& name, const std::string& bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return (dir / name).string();
-    };
-    const std::string missing = (dir / "missing.html").string(), pipe = (dir / "pipe.html").string();
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    ::testing::internal::CaptureStderr();
-    core::GraphBuilder builder = build_from_files({write("a.html", jsonld_page("a", "A")), missing, write("empty.html", ""),
-                                                   dir.string(), pipe, write("bad.html", jsonld_page("x", "Bad \xFF byte"))});
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "kuv: skip \"" + missing + "\": No such file or directory (os error 2)\n" + "kuv: skip \"" + dir.string() +
-                  "\": No such device (os error 19)\n" + "kuv: skip \"" + pipe + "\": No such device (os error 19)\n");
-    EXPECT_EQ(product_names(std::move(builder)), (std::vector<std::string>{"A", "Bad \xEF\xBF\xBD byte"}));
-    EXPECT_EQ(build_from_files({}).node_count(), 0u);
 }
 
 }  // namespace
