@@ -46,39 +46,19 @@ TEST(PageCopies, EveryCopyKeepsItsTextWhereverItLives) {
     }
 }
 
-TEST(PageCopies, BlocksAreReusedOnceTheirCopiesAreReleased) {
-    PageCopies copies(2 * kBlock, kBlock);
+// A group of copies touches at most three blocks; however many groups follow, no more blocks are
+// made when every copy is released, on another thread or by a copy moved over it.
+TEST(PageCopies, BlocksAreReusedOnceTheirCopiesAreReleasedOnAnyThread) {
+    PageCopies copies(8 * kBlock, kBlock);
     for (int round = 0; round < 100; ++round) {
-        std::vector<PageCopies::Copy> group;
-        for (int i = 0; i < 10; ++i) group.push_back(write(copies, text_of(kBlock / 8, i), kBlock / 4));
-        EXPECT_EQ(group.back().text(), text_of(kBlock / 8, 9));
+        std::vector<PageCopies::Copy> even, odd;
+        for (int i = 0; i < 10; ++i) (i % 2 == 0 ? even : odd).push_back(write(copies, text_of(kBlock / 8, i), kBlock / 4));
+        odd.front() = std::move(even.back());
+        EXPECT_EQ(odd.front().text(), text_of(kBlock / 8, 8));
+        const std::jthread one([taken = std::move(even)]() mutable { taken.clear(); });
+        const std::jthread two([taken = std::move(odd)]() mutable { taken.clear(); });
     }
-    EXPECT_EQ(copies.block_count(), 2u);
-}
-
-TEST(PageCopies, RoomNotTakenIsReusedAndAMovedCopyKeepsItsText) {
-    PageCopies copies(kBlock, kBlock);
-    char* const first = copies.room(100);
-    const char* const again = copies.room(100);  // nothing taken: the same room
-    EXPECT_EQ(first, again);
-    PageCopies::Copy copy = write(copies, "hello", 100);
-    PageCopies::Copy moved = std::move(copy);
-    PageCopies::Copy assigned = write(copies, "other", 100);
-    assigned = std::move(moved);
-    EXPECT_EQ(assigned.text(), "hello");
-}
-
-TEST(PageCopies, CopiesMayBeReleasedOnOtherThreads) {
-    PageCopies copies(4 * kBlock, kBlock);
-    for (int round = 0; round < 50; ++round) {
-        std::vector<PageCopies::Copy> first, second;
-        for (int i = 0; i < 40; ++i) (i % 2 == 0 ? first : second).push_back(write(copies, text_of(1000 + i, i), 4000));
-        std::thread one([taken = std::move(first)]() mutable { taken.clear(); });
-        std::thread two([taken = std::move(second)]() mutable { taken.clear(); });
-        one.join();
-        two.join();
-    }
-    EXPECT_LE(copies.block_count(), 4u);
+    EXPECT_EQ(copies.block_count(), 3u);
 }
 
 }  // namespace
