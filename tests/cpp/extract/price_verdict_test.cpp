@@ -106,13 +106,5 @@ TEST(PriceVerdictWrite, WritesThePricePropertiesReplacingOnlyThoseNames) {
     }
 }
 
-TEST(PriceDecimalToU64Round, RoundsHalfToEvenWithinRange) {
-    const std::pair<std::string, std::optional<std::uint64_t>> cases[] = {
-        {"0.5", 0}, {"1.5", 2}, {"2.5", 2}, {"12.49", 12}, {"-0.4", 0}, {"-0.6", std::nullopt},
-        {"18446744073709551615.4", UINT64_MAX}, {"18446744073709551615.5", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(decimal_to_u64_round(*Decimal::parse(text)), expected) << text;
-}
-
 }  // namespace
 }  // namespace kuv::extract
