@@ -80,65 +80,47 @@ std::string all_text(const std::string& html) {
 
 const std::string kReplacement = "\xEF\xBF\xBD";
 
-// U+0000 in text: dropped where the HTML rules read it (also in tables and MathML text), U+FFFD in attribute values,
-// raw text, RCDATA and foreign content.
-TEST(DomDocument, NulCharactersFollowTheHtmlRules) {
+// The text of a page as the HTML rules read it. U+0000 is dropped where they read text (also in tables and MathML
+// text) and is U+FFFD in raw text, RCDATA and foreign content. Raw-text elements keep character references as
+// written, also after an end tag that does not close them; RCDATA elements and foreign elements named like raw-text
+// ones decode them. Text appended to a text node whose leading white space or newline the tree builder cropped is
+// kept whole (the first such page made the parser copy between overlapping buffers).
+TEST(DomDocument, TextFollowsTheHtmlRules) {
     using namespace std::string_literals;
-    struct Case { std::string html; std::string text; };
-    const Case cases[] = {
-        {"<i itemprop=name>\0\0ab\0c</i>"s, "abc"}, {"<i itemprop=name>\0\0\xC3\xA9\0i</i>"s, "\xC3\xA9i"},
-        {"<i itemprop=name>a\0\0&amp;\0\0b&#x41;\0</i>"s, "a&bA"}, {"<i itemprop=name>\0</i>"s, ""},
-        {"<i itemprop=name><table>a\0\0b\0c<tr><td>d\0\0e\0f</td></tr></table></i>"s, "abcdef"},
-        {"<i itemprop=name><math><mi>a\0\0b\0c</mi></math></i>"s, "abc"},
-        {"<i itemprop=name><svg>a\0\0b<desc>c\0\0d</desc></svg></i>"s, "a" + kReplacement + kReplacement + "bcd"},
-        {"<i itemprop=name><style>a\0\0b</style><textarea>c\0d</textarea><script>e\0f</script><!--\0-->\0</i>"s,
-         "a" + kReplacement + kReplacement + "bc" + kReplacement + "de" + kReplacement + "f"},
+    const std::string r = kReplacement;
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"<i>\0\0ab\0c</i>"s, "abc"}, {"<i>\0\0\xC3\xA9\0i</i>"s, "\xC3\xA9i"}, {"<i>a\0\0&amp;\0\0b&#x41;\0</i>"s, "a&bA"},
+        {"<i>\0</i>"s, ""}, {"<i><table>a\0\0b\0c<tr><td>d\0\0e\0f</td></tr></table></i>"s, "abcdef"},
+        {"<i><math><mi>a\0\0b\0c</mi></math></i>"s, "abc"}, {"<i><svg>a\0\0b<desc>c\0\0d</desc></svg></i>"s, "a" + r + r + "bcd"},
+        {"<i><style>a\0\0b</style><textarea>c\0d</textarea><script>e\0f</script><!--\0-->\0</i>"s, "a" + r + r + "bc" + r + "de" + r + "f"},
+        {"<i><svg><style>x&amp;y</style></svg></i>", "x&y"}, {"<head><noscript>a&amp;</p>b</noscript></head><i>c</i>", "a&amp;</p>bc"},
+        {"\n          ></e>)\n " + r + r + ">", ">)\n " + r + r + ">"}, {"\n          ></e>)\n abcdef>", ">)\n abcdef>"},
+        {"<pre>\nfoo</b>barbazquxquux</pre>", "foobarbazquxquux"}, {"<listing>\nfoo</b>bar</b>baz", "foobarbaz"},
+        {"<head>\n  foo</x>barbazquxquux<b>x", "\n  foobarbazquxquuxx"},
+        {"<html>  \t x</x>" + std::string(100, 'y') + "</x>z", "x" + std::string(100, 'y') + "z"},
     };
-    for (const Case& c : cases) EXPECT_EQ(selected(c.html, Selector::Name), std::vector<std::string>{c.text}) << c.html;
-    const Document document{"<i itemprop=name content=\"x\0\0y\">t</i>"s};
-    EXPECT_EQ(document.select(Selector::Name).at(0).attr("content"), "x" + kReplacement + kReplacement + "y");
+    for (const std::string tag : {"noscript", "iframe", "style", "xmp", "noembed", "noframes", "script"}) {
+        cases.push_back({"<i>A<" + tag + ">x&amp;</div>y&lt;\r\n</b " + tag + "></" + tag + ">&amp;</i>",
+                         "Ax&amp;</div>y&lt;\n</b " + tag + ">&"});
+    }
+    for (const std::string tag : {"textarea", "title"}) {
+        cases.push_back({"<i>A<" + tag + ">x&amp;</div>y&lt;</" + tag + ">&amp;</i>", "Ax&</div>y<&"});
+    }
+    for (const auto& [html, text] : cases) EXPECT_EQ(all_text(html), text) << html;
 }
 
-// Bytes that are not UTF-8 (which the pipeline's lossy decoding never hands over) leave the DOM repaired, one U+FFFD
-// per maximal invalid sequence, from text, raw text, attribute values and the walk alike.
-TEST(DomDocument, TextLeavesAsValidUtf8) {
+// Attribute values read U+0000 as U+FFFD. Bytes that are not UTF-8 (which the pipeline's lossy decoding never hands
+// over) leave the DOM repaired, one U+FFFD per maximal invalid sequence, from text, raw text, attribute values and
+// the walk alike.
+TEST(DomDocument, TextAndAttributesLeaveAsValidUtf8) {
+    using namespace std::string_literals;
+    const Document nuls{"<i itemprop=name content=\"x\0\0y\">t</i>"s};
+    EXPECT_EQ(nuls.select(Selector::Name).at(0).attr("content"), "x" + kReplacement + kReplacement + "y");
     const Document document{"<i itemprop=name content=\"a\xC3\">b\xFF\xFE<style>\xE2\x82</style>\xF0\x9F\x98\x80</i>"};
     const Element name = document.select(Selector::Name).at(0);
     EXPECT_EQ(name.attr("content"), "a" + kReplacement);
     EXPECT_EQ(name.text(), "b" + kReplacement + kReplacement + kReplacement + "\xF0\x9F\x98\x80");
     EXPECT_EQ(all_text("b\xFF<p>\xC0\xAF"), "b" + kReplacement + kReplacement + kReplacement);
-}
-
-// Raw-text elements keep character references as written, also after an end tag that does not close them; RCDATA
-// elements and foreign elements named like raw-text ones decode them.
-TEST(DomDocument, RawTextStaysAsWrittenAfterStrayEndTags) {
-    struct Case { std::string html; std::string text; };
-    std::vector<Case> cases;
-    for (const std::string tag : {"noscript", "iframe", "style", "xmp", "noembed", "noframes", "script"}) {
-        cases.push_back({"<i itemprop=name>A<" + tag + ">x&amp;</div>y&lt;\r\n</b " + tag + "></" + tag + ">&amp;</i>",
-                         "Ax&amp;</div>y&lt;\n</b " + tag + ">&"});
-    }
-    for (const std::string tag : {"textarea", "title"}) {
-        cases.push_back({"<i itemprop=name>A<" + tag + ">x&amp;</div>y&lt;</" + tag + ">&amp;</i>", "Ax&</div>y<&"});
-    }
-    cases.push_back({"<i itemprop=name><svg><style>x&amp;y</style></svg></i>", "x&y"});
-    cases.push_back({"<head><noscript>a&amp;</p>b</noscript></head><i itemprop=name>c</i>", "c"});
-    for (const Case& c : cases) EXPECT_EQ(selected(c.html, Selector::Name), std::vector<std::string>{c.text}) << c.html;
-    EXPECT_EQ(all_text("<head><noscript>a&amp;</p>b</noscript>"), "a&amp;</p>b");
-}
-
-// Text appended to a text node whose leading white space or newline the tree builder cropped (the first of these
-// made the parser copy between overlapping buffers).
-TEST(DomDocument, TextMergedAfterACroppedStartIsKeptWhole) {
-    struct Case { std::string html; std::string text; };
-    const Case cases[] = {
-        {"\n          ></e>)\n " + kReplacement + kReplacement + ">", ">)\n " + kReplacement + kReplacement + ">"},
-        {"\n          ></e>)\n abcdef>", ">)\n abcdef>"},
-        {"<pre>\nfoo</b>barbazquxquux</pre>", "foobarbazquxquux"}, {"<listing>\nfoo</b>bar</b>baz", "foobarbaz"},
-        {"<head>\n  foo</x>barbazquxquux<b>x", "\n  foobarbazquxquuxx"},
-        {"<html>  \t x</x>" + std::string(100, 'y') + "</x>z", "x" + std::string(100, 'y') + "z"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(all_text(c.html), c.text) << c.html;
 }
 
 // A page too big to keep its tree for reuse is followed by pages parsed into a new tree.

@@ -19,9 +19,9 @@ std::string jsonld_page(const std::string& sku, const std::string& name) {
            R"(","name":")" + name + R"(","offers":{"price":"5.00"}}</script></head><body>$5.00</body></html>)";
 }
 
-std::vector<std::string> product_names(core::GraphBuilder&& builder) {
+std::vector<std::string> product_names(const testing::Snapshot& graph) {
     std::vector<std::string> names;
-    for (const auto& node : testing::snapshot(std::move(builder)).nodes) {
+    for (const auto& node : graph.nodes) {
         if (node.kind == "Product") names.push_back(node.name);
     }
     return names;
@@ -71,59 +71,45 @@ TEST(ExtractPage, TextNeedlesAtAnyOffsetAndNotAcrossInvalidBytes) {
     }
 }
 
-// Whatever the grouping (small pages fill a group by count, a large one by size) and however
-// small the window, pages are ingested in input order and a later page wins.
+// Whatever the grouping (small pages fill a group by count, a large one by size), however small
+// the window, and whether the texts are the caller's or written into the stream's memory (into
+// recycled blocks, into some while the budget of one block is full at times, or into none), pages
+// are ingested in input order and a later page wins.
 TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
-    const std::string large_filler(PageStream::kGroupBytes, ' ');
+    const char* const kinds[] = {"Caf\xC3\xA9 ", "\xE2\x82\xAC ", "\xF0\x9F\x98\x80 "};  // two, three, four bytes
     std::vector<std::string> pages, expected;
     for (int i = 0; i < 700; ++i) {
-        const std::string name = "Item " + std::to_string(i);
-        pages.push_back(jsonld_page("sku" + std::to_string(i), name) + (i % 300 == 7 ? large_filler : ""));
+        const std::string name = kinds[i % 3] + std::to_string(i);
+        pages.push_back(jsonld_page("sku" + std::to_string(i), name) + (i % 30 == 1 ? std::string(1'500'000, 'z') : ""));
         expected.push_back(i == 0 ? "First again" : name);
     }
     pages.insert(pages.end(), {R"(<script>var s = {"products":[{"handle":"mug","title":"Mug"}]};</script>)",
                                jsonld_page("sku0", "First again")});
     expected.push_back("Mug");
-    for (const std::size_t window : {std::size_t{1}, std::size_t{3}, PageStream::kWindow}) {
+    struct Run { std::size_t window, budget; bool written; };
+    const auto ingest = [&](const Run& run) {
         core::GraphBuilder builder;
-        PageStream stream(window);
-        for (const std::string& page : pages) stream.add(page);
+        PageStream stream(run.window, run.budget);
+        for (const std::string& page : pages) {
+            if (!run.written) {
+                stream.add(page);
+                continue;
+            }
+            const std::string text = page;  // written from a text that dies at once
+            std::copy(text.begin(), text.end(), stream.room_for(2 * text.size()));
+            stream.add_written(text.size());
+        }
         stream.ingest_into(builder);
         PageStream().ingest_into(builder);  // no pages: nothing changes
-        EXPECT_EQ(product_names(std::move(builder)), expected) << window;
-    }
-}
-
-// Pages written into the stream's memory give the graph the caller's own texts give, whether
-// they land in recycled blocks, some do (the budget of one block is full at times) or none does.
-TEST(PageStream, WrittenPagesGiveTheSameGraphWhateverTheBudget) {
-    const char* const kinds[] = {"Caf\xC3\xA9 ", "\xE2\x82\xAC ", "\xF0\x9F\x98\x80 "};  // two, three, four bytes
-    std::vector<std::string> pages;
-    for (int i = 0; i < 300; ++i) {
-        const std::string name = kinds[i % 3] + std::to_string(i);
-        pages.push_back(jsonld_page("sku" + std::to_string(i % 250), name) + (i % 30 == 1 ? std::string(1'500'000, 'z') : ""));
-    }
-    core::GraphBuilder plain;
-    {
-        PageStream stream;
-        for (const std::string& page : pages) stream.add(page);
-        stream.ingest_into(plain);
-    }
-    const testing::Snapshot expected = testing::snapshot(std::move(plain));
-    for (const std::size_t budget : {PageStream::kCopyBudget, PageCopies::kBlockBytes, std::size_t{0}}) {
-        core::GraphBuilder builder;
-        {
-            PageStream stream(PageStream::kWindow, budget);
-            for (const std::string& page : pages) {
-                const std::string text = page;  // written from a text that dies at once
-                std::copy(text.begin(), text.end(), stream.room_for(2 * text.size()));
-                stream.add_written(text.size());
-            }
-            stream.ingest_into(builder);
-        }
-        const testing::Snapshot got = testing::snapshot(std::move(builder));
-        EXPECT_EQ(got.nodes, expected.nodes) << budget;
-        EXPECT_EQ(got.edges, expected.edges) << budget;
+        return testing::snapshot(std::move(builder));
+    };
+    const testing::Snapshot plain = ingest({PageStream::kWindow, PageStream::kCopyBudget, false});
+    EXPECT_EQ(product_names(plain), expected);
+    for (const Run& run : {Run{1, PageStream::kCopyBudget, false}, Run{3, PageStream::kCopyBudget, true},
+                           Run{PageStream::kWindow, PageCopies::kBlockBytes, true}, Run{PageStream::kWindow, 0, true}}) {
+        const testing::Snapshot got = ingest(run);
+        EXPECT_EQ(got.nodes, plain.nodes) << run.window << " " << run.budget << " " << run.written;
+        EXPECT_EQ(got.edges, plain.edges) << run.window << " " << run.budget << " " << run.written;
     }
 }
 
