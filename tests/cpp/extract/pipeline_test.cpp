@@ -2,6 +2,7 @@
 
 #include "extract/page_stream.hpp"
 
+#include "core/interrupt.hpp"
 #include "core/utf8.hpp"
 #include "graph_snapshot.hpp"
 
@@ -111,6 +112,20 @@ TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
         EXPECT_EQ(got.nodes, plain.nodes) << run.window << " " << run.budget << " " << run.written;
         EXPECT_EQ(got.edges, plain.edges) << run.window << " " << run.budget << " " << run.written;
     }
+}
+
+// Left after a stop request with its groups still being extracted, the stream waits for them
+// before its pages and slots go.
+TEST(PageStream, AStopRequestEndsTheWaitAndTheStreamCanBeLeft) {
+    struct StopAlways : InterruptProbe {
+        bool stop_requested() override { return true; }
+    } probe;
+    const std::string page = jsonld_page("s", "S");  // outlives the stream
+    core::GraphBuilder builder;
+    PageStream stream;
+    for (int i = 0; i < 1000; ++i) stream.add(page);
+    const InterruptScope scope(probe);
+    EXPECT_THROW(stream.ingest_into(builder), Interrupted);
 }
 
 }  // namespace
