@@ -42,6 +42,7 @@ void PageStream::add_page(Page page, std::size_t size) {
     if (open_size_ >= kGroupBytes || open_.size() >= kGroupPages) {
         close_group();
         release_window();
+        absorb_finished();
     }
 }
 
@@ -60,15 +61,27 @@ void PageStream::release_window() {
     if (released_ != before) batch_.release(released_);
 }
 
+void PageStream::absorb_finished() {
+    if (early_target_ == nullptr) return;
+    const std::size_t before = absorbed_;
+    while (absorbed_ < released_ && batch_.succeeded(absorbed_)) absorb_next(*early_target_);
+    if (absorbed_ != before) release_window();
+}
+
+void PageStream::absorb_next(core::GraphBuilder& builder) {
+    Slot& slot = slots_[absorbed_ % slots_.size()];
+    builder.absorb(*slot.graph);
+    slot.graph.reset();
+    ++absorbed_;
+}
+
 void PageStream::ingest_into(core::GraphBuilder& builder) {
     close_group();
-    for (; absorbed_ < groups_.size(); ++absorbed_) {
+    while (absorbed_ < groups_.size()) {
         poll_interrupt();  // also when the workers are always ahead
         release_window();
         batch_.wait(absorbed_);
-        Slot& slot = slots_[absorbed_ % slots_.size()];
-        builder.absorb(*slot.graph);
-        slot.graph.reset();
+        absorb_next(builder);
     }
 }
 

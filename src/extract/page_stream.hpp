@@ -20,6 +20,10 @@ namespace kuv::extract {
 // are still being added. At most kWindow groups are extracted ahead of absorption, and a
 // group's builder is freed once absorbed, so memory stays bounded however many pages there are.
 //
+// A caller that has its builder before adding pages may have finished groups absorbed as they
+// come (absorb_early_into), which keeps the workers fed and the page copies recycling while
+// later pages are being added.
+//
 // A page's text is either kept by the caller or written into the stream's own memory, which is
 // recycled within a byte budget (see PageCopies) once the page's group is done.
 class PageStream {
@@ -44,6 +48,9 @@ public:
     // the next call; the page written there is added by add_written() with its actual size.
     char* room_for(std::size_t max_bytes) { return copies_.room(max_bytes); }
     void add_written(std::size_t size);
+    // From now on, each time a group closes, the groups finished by then are absorbed into
+    // `builder` in order; one that failed waits for ingest_into(), which must get this builder.
+    void absorb_early_into(core::GraphBuilder& builder) { early_target_ = &builder; }
     // Ingests every page added so far, in order. A kuv::Fatal raised while extracting a page is
     // rethrown when its group's turn comes; a stop request (kuv::Interrupted) ends the wait.
     void ingest_into(core::GraphBuilder& builder);
@@ -61,6 +68,8 @@ private:
     void add_page(Page page, std::size_t size);
     void close_group();
     void release_window();
+    void absorb_finished();
+    void absorb_next(core::GraphBuilder& builder);  // the next group, which has been extracted
 
     PageCopies copies_;                // first: outlives every page copy
     std::vector<std::vector<Page>> groups_;  // closed groups; emptied when handed to the workers
@@ -69,6 +78,7 @@ private:
     std::size_t released_ = 0;         // groups handed to the workers
     std::size_t absorbed_ = 0;         // groups absorbed
     std::vector<Slot> slots_;          // group g is extracted into slot g % slots_.size()
+    core::GraphBuilder* early_target_ = nullptr;
     WorkerPool::Batch batch_;          // last: destroyed first, while the slots still exist
 };
 

@@ -145,6 +145,12 @@ void WorkerPool::Batch::wait(std::size_t index) {
     if (failed != failures_.end()) std::rethrow_exception(failed->second);
 }
 
+bool WorkerPool::Batch::succeeded(std::size_t index) {
+    std::lock_guard lock(pool_.mutex_);
+    if (index >= done_.size() || !done_[index]) return false;
+    return std::none_of(failures_.begin(), failures_.end(), [&](const auto& f) { return f.first == index; });
+}
+
 namespace {
 
 unsigned core_count() {

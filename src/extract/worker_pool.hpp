@@ -47,6 +47,8 @@ public:
         // waits, it polls kuv::poll_interrupt(), so a stop request ends the wait with
         // kuv::Interrupted (the batch is then to be cancelled or destroyed).
         void wait(std::size_t index);
+        // Whether the released task `index` has run without throwing; never waits.
+        bool succeeded(std::size_t index);
         // Hands out no further task and waits for the running ones.
         void cancel();
 

@@ -77,7 +77,9 @@ PyObject* build_graph(PyObject*, PyObject* args, PyObject* kwargs) {
         std::array<PyObject*, 2> bound{};
         if (!bind_arguments({"build_graph", kBuildGraphParameters}, args, kwargs, bound)) return nullptr;
         std::vector<PyRef> page_owners;
-        extract::PageStream stream;  // pages are extracted while later ones are converted
+        core::GraphBuilder builder;
+        extract::PageStream stream;  // pages are extracted, and absorbed, while later ones are converted
+        stream.absorb_early_into(builder);
         std::string out_path;
         if (!convert_pages(bound[0], "pages", page_owners, stream) ||
             !convert_text(bound[1], "out_path", out_path)) {
@@ -85,7 +87,6 @@ PyObject* build_graph(PyObject*, PyObject* args, PyObject* kwargs) {
         }
         auto outcome = run_without_lock([&] {
             const CancelWhenDone cancel(stream);
-            core::GraphBuilder builder;
             stream.ingest_into(builder);
             return freeze_and_save(std::move(builder), out_path);
         });
