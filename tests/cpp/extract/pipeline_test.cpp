@@ -74,8 +74,9 @@ TEST(ExtractPage, TextNeedlesAtAnyOffsetAndNotAcrossInvalidBytes) {
 
 // Whatever the grouping (small pages fill a group by count, a large one by size), however small
 // the window, and whether the texts are the caller's or written into the stream's memory (into
-// recycled blocks, into some while the budget of one block is full at times, or into none), pages
-// are ingested in input order and a later page wins.
+// recycled blocks, into some while the budget of one block is full at times, or into none), and
+// whether finished groups are absorbed while pages are still being added, pages are ingested in
+// input order and a later page wins.
 TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
     const char* const kinds[] = {"Caf\xC3\xA9 ", "\xE2\x82\xAC ", "\xF0\x9F\x98\x80 "};  // two, three, four bytes
     std::vector<std::string> pages, expected;
@@ -87,10 +88,11 @@ TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
     pages.insert(pages.end(), {R"(<script>var s = {"products":[{"handle":"mug","title":"Mug"}]};</script>)",
                                jsonld_page("sku0", "First again")});
     expected.push_back("Mug");
-    struct Run { std::size_t window, budget; bool written; };
+    struct Run { std::size_t window, budget; bool written, early = false; };
     const auto ingest = [&](const Run& run) {
         core::GraphBuilder builder;
         PageStream stream(run.window, run.budget);
+        if (run.early) stream.absorb_early_into(builder);
         for (const std::string& page : pages) {
             if (!run.written) {
                 stream.add(page);
@@ -107,10 +109,11 @@ TEST(PageStream, IngestsInInputOrderAndLaterPagesOverwriteTheSameId) {
     const testing::Snapshot plain = ingest({PageStream::kWindow, PageStream::kCopyBudget, false});
     EXPECT_EQ(product_names(plain), expected);
     for (const Run& run : {Run{1, PageStream::kCopyBudget, false}, Run{3, PageStream::kCopyBudget, true},
-                           Run{PageStream::kWindow, PageCopies::kBlockBytes, true}, Run{PageStream::kWindow, 0, true}}) {
+                           Run{PageStream::kWindow, PageCopies::kBlockBytes, true}, Run{PageStream::kWindow, 0, true},
+                           Run{1, PageStream::kCopyBudget, false, true}, Run{4, PageCopies::kBlockBytes, true, true}}) {
         const testing::Snapshot got = ingest(run);
-        EXPECT_EQ(got.nodes, plain.nodes) << run.window << " " << run.budget << " " << run.written;
-        EXPECT_EQ(got.edges, plain.edges) << run.window << " " << run.budget << " " << run.written;
+        EXPECT_EQ(got.nodes, plain.nodes) << run.window << " " << run.budget << " " << run.written << " " << run.early;
+        EXPECT_EQ(got.edges, plain.edges) << run.window << " " << run.budget << " " << run.written << " " << run.early;
     }
 }
 
