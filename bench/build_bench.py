@@ -65,27 +65,27 @@ def small_pages(count):
     return [page(r) for r in records(count)]
 
 
-def worker(spec):
+def worker(job):
     """Runs in a fresh process: one measurement, printed as JSON."""
-    if spec.get("cores"):
-        os.sched_setaffinity(0, set(sorted(os.sched_getaffinity(0))[:spec["cores"]]))
-    mode = spec["mode"]
+    if job.get("cores"):
+        os.sched_setaffinity(0, set(sorted(os.sched_getaffinity(0))[:job["cores"]]))
+    mode = job["mode"]
     with tempfile.TemporaryDirectory() as out:
         out_path = os.path.join(out, "g.bin")
         if mode == "from_dir":
-            size = sum(p.stat().st_size for p in pathlib.Path(spec["dir"]).glob("*.html")) / 1e6
+            size = sum(p.stat().st_size for p in pathlib.Path(job["dir"]).glob("*.html")) / 1e6
             import kuv
             start = time.perf_counter()
-            kuv.build_graph_from_dir(spec["dir"], out_path)
+            kuv.build_graph_from_dir(job["dir"], out_path)
         elif mode == "extruct":
-            pages = read_pages(pathlib.Path(spec["dir"]))
+            pages = read_pages(pathlib.Path(job["dir"]))
             size = megabytes(pages)
             import extruct
             start = time.perf_counter()
             for page in pages:
                 extruct.extract(page, syntaxes=["json-ld", "microdata"], uniform=False, errors="ignore")
         else:
-            pages = read_pages(pathlib.Path(spec["dir"]), spec["copies"]) if mode == "build" else small_pages(spec["pages"])
+            pages = read_pages(pathlib.Path(job["dir"]), job["copies"]) if mode == "build" else small_pages(job["pages"])
             size = megabytes(pages)
             import kuv
             start = time.perf_counter()
@@ -95,20 +95,20 @@ def worker(spec):
                       "peak_rss_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}))
 
 
-def measure(python, spec):
-    result = subprocess.run([python, __file__, "--worker", json.dumps(spec)], capture_output=True, text=True)
+def measure(python, job):
+    result = subprocess.run([python, __file__, "--worker", json.dumps(job)], capture_output=True, text=True)
     if result.returncode != 0:
         lines = result.stderr.strip().splitlines()
         raise RuntimeError(lines[-1] if lines else f"exit status {result.returncode}")
     return json.loads(result.stdout)
 
 
-def medians(pythons, spec, runs):
+def medians(pythons, job, runs):
     """Per interpreter, the median of each figure over `runs` runs taken in turn."""
     samples = {python: [] for python in pythons}
     for _ in range(runs):
         for python in pythons:
-            samples[python].append(measure(python, spec))
+            samples[python].append(measure(python, job))
     return {python: {key: statistics.median(s[key] for s in samples[python]) for key in samples[python][0]}
             for python in pythons}
 
@@ -145,9 +145,9 @@ def main():
         if not have_corpus and ("corpus" not in args.skip or "scaling" not in args.skip):
             print(f"no product pages at {args.corpus}: corpus and scaling figures skipped")
         if have_corpus and "corpus" not in args.skip:
-            spec = {"mode": "from_dir", "dir": str(corpus), "cores": 1}
-            kuv_runs = medians(pythons, spec, args.runs)
-            extruct_run = medians([sys.executable], {**spec, "mode": "extruct"}, args.runs)[sys.executable]
+            job = {"mode": "from_dir", "dir": str(corpus), "cores": 1}
+            kuv_runs = medians(pythons, job, args.runs)
+            extruct_run = medians([sys.executable], {**job, "mode": "extruct"}, args.runs)[sys.executable]
             rows = [[name, f"{kuv_runs[p]['mb_per_s']:.1f}", f"{kuv_runs[p]['mb_per_s'] / extruct_run['mb_per_s']:.2f}x"]
                     for name, p in zip(names, pythons)]
             rows.append(["extruct (JSON-LD + microdata)", f"{extruct_run['mb_per_s']:.1f}", "1.00x"])
