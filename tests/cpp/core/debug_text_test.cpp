@@ -63,13 +63,5 @@ TEST(DebugF64, PrintsShortestRoundTripDigits) {
     for (const auto& [value, expected] : cases) EXPECT_EQ(debug_f64(value), expected) << expected;
 }
 
-TEST(DebugText, WritersAppendToTheOutput) {
-    std::string out = "Str(";
-    write_debug_str(out, "x");
-    out += ") Float(";
-    write_debug_f64(out, 3.0);
-    EXPECT_EQ(out, R"(Str("x") Float(3.0)");
-}
-
 }  // namespace
 }  // namespace kuv

@@ -34,18 +34,5 @@ TEST(GraphStr, ReturnsValidTextInPlaceAndRefusesBadReferencesOrBytes) {
     }
 }
 
-TEST(GraphOutEdges, RunsFollowTheOffsetsAndInconsistentOffsetsAreFatal) {
-    Graph graph{kGraphMagic, kGraphVersion, {}, {}, {{RelType::Offers, 1}, {RelType::Brand, 2}, {RelType::Review, 0}},
-                {0, 2, 2, 3}, {}, {}};
-    const auto run = [&](std::uint32_t i) {  // as "first edge index+length"
-        return outcome([&] { return std::to_string(graph.out_edges_of(i).data() - graph.out_edges.data()) + "+" +
-                                    std::to_string(graph.out_edges_of(i).size()); });
-    };
-    EXPECT_EQ(run(0) + " " + run(1) + " " + run(2), "0+2 2+0 2+1");
-    EXPECT_EQ(run(3), "index out of bounds: the len is 4 but the index is 4");
-    graph.out_offsets = {1, 0, 5};
-    EXPECT_EQ(run(0) + "; " + run(1), "slice index starts at 1 but ends at 0; range end index 5 out of range for slice of length 3");
-}
-
 }  // namespace
 }  // namespace kuv::core

@@ -62,46 +62,6 @@ std::vector<std::string> malformed_documents() {
     };
 }
 
-TEST(ParseJson, AcceptsValidDocumentsAndPrintsThemCompactly) {
-    for (const Accepted& c : accepted_documents()) {
-        const std::optional<Json> value = parse_json(c.text);
-        ASSERT_TRUE(value.has_value()) << c.text;
-        EXPECT_EQ(to_json_text(*value), c.printed) << c.text;
-    }
-}
-
-TEST(ParseJson, RejectsMalformedInput) {
-    for (const std::string& text : malformed_documents()) EXPECT_FALSE(parse_json(text).has_value()) << text;
-}
-
-TEST(ParseJson, KeepsIntegerKinds) {
-    EXPECT_TRUE(parse_json("5")->is_number_unsigned() && parse_json("18446744073709551615")->is_number_unsigned());
-    EXPECT_TRUE(parse_json("-5")->is_number_integer() && !parse_json("-5")->is_number_unsigned());
-    EXPECT_EQ(parse_json("-9223372036854775808")->get<std::int64_t>(), std::numeric_limits<std::int64_t>::min());
-}
-
-bool pick_accepts(const std::string& text) { return pick_json_members(text, std::vector<std::string>{"k"}).has_value(); }
-
-TEST(ParseAndPickJson, AllowAtMost127NestedContainers) {
-    const std::pair<std::string, bool> cases[] = {
-        {nested(127, "[", "", "]"), true}, {nested(128, "[", "", "]"), false},
-        {nested(126, "{\"k\":", "{}", "}"), true}, {nested(127, "{\"k\":", "{}", "}"), false},
-        // Depth counts open containers, not how many were seen.
-        {"[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]", true},
-    };
-    for (const auto& [text, accepted] : cases) {
-        EXPECT_EQ(parse_json(text).has_value(), accepted) << text.size();
-        EXPECT_EQ(pick_accepts(text), accepted) << text.size();
-    }
-}
-
-TEST(ParseAndPickJson, DeepUnterminatedInputFailsWithoutRecursion) {
-    for (const std::string& text : {std::string(1'000'000, '['), nested(100'000, "{\"k\":", "1", "}")}) {
-        EXPECT_FALSE(parse_json(text).has_value());
-        EXPECT_FALSE(pick_accepts(text));
-    }
-}
-
 // Same kind and same printed text, at every level.
 void expect_same_json(const Json& actual, const Json& expected, const std::string& context) {
     ASSERT_EQ(actual.type(), expected.type()) << context;
@@ -110,27 +70,48 @@ void expect_same_json(const Json& actual, const Json& expected, const std::strin
     for (auto a = actual.begin(), e = expected.begin(); e != expected.end(); ++a, ++e) expect_same_json(*a, *e, context);
 }
 
-TEST(PickJsonMembers, AgreesWithParseJsonOnEveryAcceptedDocument) {
+// The member picker accepts the same documents and finds every top-level member as parsed.
+TEST(ParseAndPickJson, AcceptValidDocumentsAndPrintThemCompactly) {
     for (const Accepted& c : accepted_documents()) {
-        const Json parsed = *parse_json(c.text);
+        const std::optional<Json> parsed = parse_json(c.text);
+        ASSERT_TRUE(parsed.has_value()) << c.text;
+        EXPECT_EQ(to_json_text(*parsed), c.printed) << c.text;
         std::vector<std::string> names{"missing"};
-        if (parsed.is_object()) for (const auto& [key, member] : parsed.items()) names.push_back(key);
+        if (parsed->is_object()) for (const auto& [key, member] : parsed->items()) names.push_back(key);
         const std::optional<PickedMembers> picked = pick_json_members(c.text, names);
         ASSERT_TRUE(picked.has_value()) << c.text;
-        EXPECT_EQ(picked->is_object, parsed.is_object()) << c.text;
+        EXPECT_EQ(picked->is_object, parsed->is_object()) << c.text;
         ASSERT_EQ(picked->values.size(), names.size()) << c.text;
         EXPECT_FALSE(picked->values[0].has_value()) << c.text;
         for (std::size_t i = 1; i < names.size(); ++i) {
             ASSERT_TRUE(picked->values[i].has_value()) << c.text << " " << names[i];
-            expect_same_json(*picked->values[i], parsed.at(names[i]), c.text + " " + names[i]);
+            expect_same_json(*picked->values[i], parsed->at(names[i]), c.text + " " + names[i]);
         }
     }
 }
 
-TEST(PickJsonMembers, RejectsEveryDocumentParseJsonRejects) {
+TEST(ParseAndPickJson, RejectMalformedInput) {
     const std::vector<std::string> name_sets[] = {{}, {"a"}, {"a", "b", "k"}};
     for (const std::string& text : malformed_documents()) {
+        EXPECT_FALSE(parse_json(text).has_value()) << text;
         for (const auto& names : name_sets) EXPECT_FALSE(pick_json_members(text, names).has_value()) << text;
+    }
+}
+
+bool pick_accepts(const std::string& text) { return pick_json_members(text, std::vector<std::string>{"k"}).has_value(); }
+
+TEST(ParseAndPickJson, AllowAtMost127NestedContainersWithoutRecursion) {
+    const std::pair<std::string, bool> cases[] = {
+        {nested(127, "[", "", "]"), true}, {nested(128, "[", "", "]"), false},
+        {nested(126, "{\"k\":", "{}", "}"), true}, {nested(127, "{\"k\":", "{}", "}"), false},
+        // Depth counts open containers, not how many were seen.
+        {"[" + nested(126, "[", "", "]") + "," + nested(126, "[", "", "]") + "]", true},
+        // Far too deep, closed or not.
+        {std::string(1'000'000, '['), false}, {nested(100'000, "{\"k\":", "1", "}"), false},
+    };
+    for (const auto& [text, accepted] : cases) {
+        EXPECT_EQ(parse_json(text).has_value(), accepted) << text.size();
+        EXPECT_EQ(pick_accepts(text), accepted) << text.size();
     }
 }
 

@@ -4,32 +4,16 @@
 
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 namespace kuv {
 namespace {
 
-// One character as UCS-4 and as the UTF-8 bytes it must become.
-struct Character {
-    char32_t code_point;
-    std::string utf8;
-};
-
-const std::vector<Character> kCharacters = {
-    {U'a', "a"},
-    {0x7F, "\x7F"},
-    {0x80, "\xC2\x80"},
-    {0xE9, "\xC3\xA9"},
-    {0x7FF, "\xDF\xBF"},
-    {0x800, "\xE0\xA0\x80"},
-    {0x20AC, "\xE2\x82\xAC"},
-    {0xD7FF, "\xED\x9F\xBF"},
-    {0xE000, "\xEE\x80\x80"},
-    {0xFFFF, "\xEF\xBF\xBF"},
-    {0x10000, "\xF0\x90\x80\x80"},
-    {0x1D800, "\xF0\x9D\xA0\x80"},  // a surrogate's bits above the plane
-    {0x1F600, "\xF0\x9F\x98\x80"},
-    {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+// Every encoded length and its edges; 0x1D800 has a surrogate's bits above the plane.
+const std::pair<char32_t, std::string> kCharacters[] = {
+    {U'a', "a"}, {0x7F, "\x7F"}, {0x80, "\xC2\x80"}, {0xE9, "\xC3\xA9"}, {0x7FF, "\xDF\xBF"}, {0x800, "\xE0\xA0\x80"},
+    {0x20AC, "\xE2\x82\xAC"}, {0xD7FF, "\xED\x9F\xBF"}, {0xE000, "\xEE\x80\x80"}, {0xFFFF, "\xEF\xBF\xBF"},
+    {0x10000, "\xF0\x90\x80\x80"}, {0x1D800, "\xF0\x9D\xA0\x80"}, {0x1F600, "\xF0\x9F\x98\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"},
 };
 
 // The UTF-8 form of `text`, written into a buffer of the largest size it may need.
@@ -41,37 +25,30 @@ std::optional<std::string> to_utf8(const std::u32string& text) {
     return utf8;
 }
 
-// Texts are transcoded in blocks with a shortcut for ASCII blocks:
-// each character, alone or in runs, must come out right before, at and after block edges.
+// Texts are transcoded in blocks with a shortcut for ASCII blocks: each character, alone, in
+// runs and mixed with the others, must come out right before, at and after block edges.
 TEST(Utf32ToUtf8, EveryEncodedLengthAtEveryOffsetAndInLongRuns) {
     for (const std::size_t prefix : {0, 1, 15, 16, 17, 31, 32, 33, 100}) {
-        for (const Character& c : kCharacters) {
+        for (const auto& [code_point, utf8] : kCharacters) {
             for (const std::size_t run : {1, 2, 16, 17, 40}) {
                 for (const std::size_t suffix : {0, 1, 15, 16, 33}) {
-                    const std::u32string text =
-                        std::u32string(prefix, U'x') + std::u32string(run, c.code_point) + std::u32string(suffix, U'y');
                     std::string expected = std::string(prefix, 'x');
-                    for (std::size_t k = 0; k < run; ++k) expected += c.utf8;
-                    expected += std::string(suffix, 'y');
-                    EXPECT_EQ(to_utf8(text), expected)
-                        << std::hex << static_cast<unsigned>(c.code_point) << std::dec << " prefix " << prefix << " run " << run
-                        << " suffix " << suffix;
+                    for (std::size_t k = 0; k < run; ++k) expected += utf8;
+                    EXPECT_EQ(to_utf8(std::u32string(prefix, U'x') + std::u32string(run, code_point) + std::u32string(suffix, U'y')),
+                              expected + std::string(suffix, 'y'))
+                        << std::hex << unsigned(code_point) << std::dec << " prefix " << prefix << " run " << run << " suffix " << suffix;
                 }
             }
         }
     }
-    EXPECT_EQ(to_utf8(U""), "");
-}
-
-TEST(Utf32ToUtf8, MixedText) {
-    std::u32string text;
+    std::u32string mixed;
     std::string expected;
-    for (int i = 0; i < 500; ++i) {
-        const Character& c = kCharacters[(i * 7) % kCharacters.size()];
-        text += c.code_point;
-        expected += c.utf8;
+    for (std::size_t i = 0; i < 500; ++i) {
+        mixed += kCharacters[i * 7 % std::size(kCharacters)].first;
+        expected += kCharacters[i * 7 % std::size(kCharacters)].second;
     }
-    EXPECT_EQ(to_utf8(text), expected);
+    EXPECT_EQ(to_utf8(mixed), expected);
+    EXPECT_EQ(to_utf8(U""), "");
 }
 
 // A surrogate anywhere, also after non-ASCII text or at the very end, leaves the text without
@@ -83,8 +60,7 @@ TEST(Utf32ToUtf8, AnySurrogateAnywhereHasNoUtf8Form) {
                 for (const char32_t filler : {U'a', U'\u20AC'}) {
                     std::u32string text(length, filler);
                     text[at] = surrogate;
-                    EXPECT_EQ(to_utf8(text), std::nullopt)
-                        << length << " at " << at << " " << std::hex << static_cast<unsigned>(surrogate);
+                    EXPECT_EQ(to_utf8(text), std::nullopt) << length << " at " << at << " " << std::hex << unsigned(surrogate);
                 }
             }
         }
