@@ -105,6 +105,8 @@ TEST(ExecutorTest, PropertyReadsConvertNumericTextsExceptPrice) {
         {acme + "n.arr, n.obj, n.nul, n.missing", {"[Null, Null, Null, Null]"}},
         {"MATCH (n {name: 'Bad'}) RETURN n.x, n.kind", {R"([Null, Str("Product")])"}},
         {"MATCH (n:Product {x: 1}) RETURN n.name, n", {R"([Str(""), NodeRef { idx: 2, kind: "Product", name: "" }])"}},
+        {"MATCH (n:Product) RETURN n.name ORDER BY n.name DESC", {strs({"Bad"}), strs({"Acme Corp"}), strs({""})}},
+        {"MATCH (n:Product) RETURN n.name AS x ORDER BY x LIMIT 1", {strs({""})}},
     });
 }
 
