@@ -285,13 +285,14 @@ TEST(ExecutorTest, OrderDistinctSkipAndLimit) {
 }
 
 // A hub node with `fan` products pointing at it: (a)-->(hub)<--(c) has fan * fan bindings. The
-// products' m mixes strings, numbers and bools, which tie across kinds and so have no order.
+// products' m mixes texts, numbers and bools, which tie across kinds and so have no order.
 std::vector<NodeDef> fan_in(std::size_t fan, const std::string& hub_props) {
     std::vector<NodeDef> nodes{{NodeKind::Brand, "hub", "Hub", hub_props}};
     for (std::size_t i = 0; i < fan; ++i) {
         const std::string n = std::to_string(i);
         const std::string k = i % 9 == 0 ? "" : R"("k":)" + std::to_string((i * 7) % 13) + ",";
-        const std::string m = i % 3 == 0 ? '"' + n + '"' : i % 3 == 1 ? std::to_string(i % 11) : i % 2 ? "true" : "false";
+        const std::string digit = std::to_string(i % 11);
+        const std::string m = i % 3 == 0 ? "\"" + digit + "x\"" : i % 3 == 1 ? digit : i % 2 ? "true" : "false";
         nodes.push_back({NodeKind::Product, "p" + n, "P" + n, "{" + k + R"("m":)" + m + R"(,"t":")" + std::to_string(i % 4) + R"("})"});
     }
     return nodes;
