@@ -55,8 +55,10 @@ core::Graph graph_of(std::string_view input) {
     }
     core::GraphBuilder streamed;
     {
-        // A window of one group: with many pieces, later groups wait for earlier ones' absorption.
+        // A window of one group: with many pieces, later groups wait for earlier ones' absorption,
+        // which happens as soon as they are done.
         extract::PageStream stream(1);
+        stream.absorb_early_into(streamed);
         for (const std::string_view page : pages) stream.add(page);
         stream.ingest_into(streamed);
     }
