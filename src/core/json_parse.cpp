@@ -1,5 +1,7 @@
 #include "core/json.hpp"
 
+#include "core/utf32.hpp"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -35,21 +37,8 @@ struct DiscardedText {
 
 template <class Out>
 void append_utf8(Out& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
+    char bytes[kMaxUtf8Bytes];
+    out.append(std::string_view(bytes, encode_utf8(c, bytes)));
 }
 
 // Length of the well-formed UTF-8 sequence at the start of `s`, or 0.

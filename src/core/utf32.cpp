@@ -12,30 +12,6 @@ namespace {
 // Characters copied together when they are all ASCII.
 constexpr std::size_t kBlock = 16;
 
-// The UTF-8 form of one scalar value, written at `out`; its length.
-std::size_t encode(char32_t c, unsigned char* out) {
-    if (c < 0x80) {
-        out[0] = static_cast<unsigned char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
-        out[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        out[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
-        out[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<unsigned char>(0xF0 | ((c >> 18) & 0x07));
-    out[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    return 4;
-}
-
 // Writes a block of ASCII characters as bytes at `out`; false, with nothing written, when any
 // character is not ASCII.
 bool narrow_ascii_block(const char32_t* in, unsigned char* out) {
@@ -62,6 +38,30 @@ bool narrow_ascii_block(const char32_t* in, unsigned char* out) {
 
 }  // namespace
 
+std::size_t encode_utf8(char32_t c, char* utf8) {
+    auto* const out = reinterpret_cast<unsigned char*>(utf8);
+    if (c < 0x80) {
+        out[0] = static_cast<unsigned char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<unsigned char>(0xF0 | ((c >> 18) & 0x07));
+    out[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
 std::optional<std::size_t> utf32_to_utf8(std::span<const char32_t> text, char* utf8) {
     auto* const out = reinterpret_cast<unsigned char*>(utf8);
     std::size_t written = 0;
@@ -76,7 +76,7 @@ std::optional<std::size_t> utf32_to_utf8(std::span<const char32_t> text, char* u
         for (const std::size_t end = std::min(i + kBlock, text.size()); i < end; ++i) {
             const char32_t c = text[i];
             if (c >> 11 == 0x1B) return std::nullopt;  // a surrogate
-            written += encode(c, out + written);
+            written += encode_utf8(c, utf8 + written);
         }
     }
     return written;
