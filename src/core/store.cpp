@@ -5,12 +5,12 @@
 #include "core/file_descriptor.hpp"
 #include "core/interrupt.hpp"
 #include "core/os_error.hpp"
+#include "core/temp_file.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
 #include <unistd.h>
 #include <utility>
@@ -136,29 +136,13 @@ std::pair<Layout, RootOffsets> checked_layout(const Graph& graph) {
 
 bool contains_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-// Creates `path` as a new, empty regular file. Whatever is there already (a leftover temporary
-// file, a named pipe, a symbolic link planted by someone else) is removed, never opened: no link
-// is followed, no open blocks, no other name of the same file is truncated. Returns the
-// descriptor, or -1 (errno set) when the path cannot be cleared (a directory) or created.
-int create_new_file(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-}
-
-// Writes the graph's image to `path` as a new file; false (errno set) on any failure. Polls for
-// a stop request between pieces, so a large graph does not delay a Ctrl-C.
-bool write_image_file(const std::string& path, const Graph& graph, const Layout& layout,
-                      const RootOffsets& offsets) {
-    if (contains_nul(path)) {
-        errno = EINVAL;
-        return false;
-    }
-    FileDescriptor fd(create_new_file(path));
-    if (fd.get() < 0) return false;
-    const auto write_all = [&fd](std::string_view piece) {
+// Writes the graph's image to the open file; false (errno set) on any failure. Polls for a stop
+// request between pieces, so a large graph does not delay a Ctrl-C.
+bool write_image(int fd, const Graph& graph, const Layout& layout, const RootOffsets& offsets) {
+    const auto write_all = [fd](std::string_view piece) {
         while (!piece.empty()) {
             poll_interrupt();
-            const ssize_t written = ::write(fd.get(), piece.data(), std::min(piece.size(), kWriteChunkBytes));
+            const ssize_t written = ::write(fd, piece.data(), std::min(piece.size(), kWriteChunkBytes));
             if (written < 0) {
                 if (errno == EINTR) continue;
                 return false;
@@ -167,7 +151,14 @@ bool write_image_file(const std::string& path, const Graph& graph, const Layout&
         }
         return true;
     };
-    return emit_image(graph, layout, offsets, write_all) && fd.close();
+    return emit_image(graph, layout, offsets, write_all);
+}
+
+// Some file systems (NFS) report a failed write only when a descriptor is closed. Closing a
+// duplicate asks for that report while the lock, which belongs to the open file, stays held.
+bool close_reports_no_error(int fd) {
+    const int duplicate = ::dup(fd);
+    return duplicate >= 0 && ::close(duplicate) == 0;
 }
 
 bool rename_over(const std::string& from, const std::string& to) {
@@ -350,11 +341,17 @@ std::string temp_path_for(const std::string& out_path) {
 std::uint64_t save(const Graph& graph, const std::string& out_path) {
     const auto [layout, offsets] = checked_layout(graph);
     const std::string temp_path = temp_path_for(out_path);
+    if (contains_nul(temp_path)) throw Error("write tmp graph.bin");
+    // Held until the rename is done: a save sharing the temporary path waits for it.
+    FileDescriptor temp_file = take_temp_file(temp_path);
+    if (temp_file.get() < 0) throw Error("write tmp graph.bin");
     try {
-        if (!write_image_file(temp_path, graph, layout, offsets)) throw Error("write tmp graph.bin");
+        if (!write_image(temp_file.get(), graph, layout, offsets) || !close_reports_no_error(temp_file.get())) {
+            throw Error("write tmp graph.bin");
+        }
         poll_interrupt();  // the last moment at which stopping leaves the output as it was
     } catch (const Interrupted&) {
-        ::unlink(temp_path.c_str());  // ours, and of no use to anyone
+        ::unlink(temp_path.c_str());  // ours while we hold its lock, and of no use to anyone
         throw;
     }
     if (!rename_over(temp_path, out_path)) throw Error("atomic rename graph.bin");

@@ -40,8 +40,9 @@ std::int32_t relative_offset(std::uint64_t array_start, std::uint64_t field_posi
 // The temporary sibling path: the extension replaced by "bin.tmp" (or ".bin.tmp" appended).
 std::string temp_path_for(const std::string& out_path);
 
-// Writes the image to the temporary sibling, then renames it over out_path. Returns the byte
-// count. Throws kuv::Error "write tmp graph.bin" / "atomic rename graph.bin".
+// Writes the image to the temporary sibling, then renames it over out_path; saves that share the
+// temporary sibling take turns. Returns the byte count. Throws kuv::Error "write tmp graph.bin" /
+// "atomic rename graph.bin", or Interrupted (the output path untouched).
 std::uint64_t save(const Graph& graph, const std::string& out_path);
 
 // The arrays of a graph image, located through its root record. Only the structural check makes

@@ -1,6 +1,7 @@
 """Ctrl-C during a long call, and interpreter exit while a daemon thread is inside one.
 
 Each case runs in a child process, so a hang or a crash fails the test instead of the run."""
+import fcntl
 import os
 import signal
 import subprocess
@@ -86,6 +87,28 @@ except BaseException as e:
     assert time.monotonic() - signalled < 5  # finishing the work would take far longer
     assert out.read_text() == "previous"
     assert sorted(os.listdir(tmp_path)) == ["g.bin"]
+
+
+def test_a_signal_stops_a_save_waiting_for_its_turn(tmp_path, inputs):
+    out = tmp_path / "g.bin"
+    out.write_text("previous")
+    with open(tmp_path / "g.bin.tmp", "w") as other_save:  # another save's turn on the temporary file
+        fcntl.flock(other_save, fcntl.LOCK_EX)
+        child = start_child("""
+print("ready", flush=True)
+try:
+    kuv.build_graph([page], out)
+    print("finished")
+except BaseException as e:
+    print(type(e).__name__)
+""", inputs, out)
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.5)  # the save is waiting by now
+        child.send_signal(signal.SIGINT)
+        stdout, stderr = finish(child, timeout=10)
+    assert (stdout.strip(), child.returncode) == ("KeyboardInterrupt", 0), stderr
+    assert out.read_text() == "previous"
+    assert (tmp_path / "g.bin.tmp").read_text() == ""
 
 
 @pytest.mark.parametrize("work", [

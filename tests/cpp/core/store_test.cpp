@@ -2,19 +2,27 @@
 
 #include "core/builder.hpp"
 #include "core/error.hpp"
+#include "core/file_descriptor.hpp"
 #include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kuv::core {
@@ -183,6 +191,121 @@ TEST(GraphFileSave, WhateverIsAtTheTemporaryPathIsReplacedNeverFollowedOrOpened)
         EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "g.bin.tmp"))) << planted;
         EXPECT_FALSE(fs::exists(dir / "nowhere")) << planted;
     }
+}
+
+// About a megabyte of nodes, so that saves of it overlap when run side by side.
+Graph numbered_graph(std::size_t count, const std::string& tag) {
+    GraphBuilder builder;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string id = tag + std::to_string(i);
+        builder.upsert_node(NodeKind::Product, id, id, R"({"url":"https://shop.example/)" + id + R"("})");
+    }
+    return std::move(builder).build();
+}
+
+// Runs `work` (returning whether it went well) on a thread or in a forked process; join() tells
+// whether it went well.
+class Runner {
+public:
+    Runner(bool in_process, std::function<bool()> work) {
+        if (!in_process) {
+            thread_ = std::thread([this, work] { ok_ = work(); });
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) _exit(work() ? 0 : 1);
+    }
+    bool join() {
+        if (thread_.joinable()) thread_.join();
+        int status = 0;
+        return pid_ > 0 ? waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0 : ok_;
+    }
+
+private:
+    std::thread thread_;
+    pid_t pid_ = -1;
+    bool ok_ = false;
+};
+
+// Output paths that share a temporary path, or one path twice, saved from two threads or two
+// processes at once: every save returns normally and leaves its own graph under its path (with
+// one path twice, one of the two graphs), and a reader polling the path never fails to open it.
+TEST(GraphFileSave, OverlappingSavesTakeTurnsOnTheTemporaryFile) {
+    const std::string images[] = {serialize(numbered_graph(20000, "a")), serialize(numbered_graph(5000, "b"))};
+    const struct {
+        std::string name;
+        bool processes;
+        std::string outputs[2];
+    } cases[] = {
+        {"threads, shared temporary path", false, {"g.bin", "g.dat"}},
+        {"threads, one path", false, {"g.bin", "g.bin"}},
+        {"processes, shared temporary path", true, {"g.bin", "g"}},
+        {"processes, one path", true, {"g.bin", "g.bin"}},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        const bool one_path = c.outputs[0] == c.outputs[1];
+        const auto saves = [&](int which) {
+            return [&, which] {
+                const Graph graph = numbered_graph(which == 0 ? 20000 : 5000, which == 0 ? "a" : "b");
+                bool ok = true;
+                for (int round = 0; round < 40; ++round) {
+                    ok &= error_of([&] { save(graph, dir / c.outputs[which]); }) == "no error";
+                    const std::string now = read_file(dir / c.outputs[which]);
+                    ok &= now == images[which] || (one_path && now == images[1 - which]);
+                }
+                return ok;
+            };
+        };
+        save(numbered_graph(1, "x"), dir / c.outputs[0]);
+        Runner first(c.processes, saves(0));
+        Runner second(c.processes, saves(1));
+        std::atomic<bool> done = false;
+        std::size_t opens = 0;
+        std::size_t failed_opens = 0;
+        std::thread reader([&] {
+            for (; !done; ++opens) failed_opens += error_of([&] { LoadedGraph::open(dir / c.outputs[0]); }) != "no error";
+        });
+        EXPECT_TRUE(first.join()) << c.name;
+        EXPECT_TRUE(second.join()) << c.name;
+        done = true;
+        reader.join();
+        EXPECT_EQ(failed_opens, 0u) << c.name << " of " << opens;
+        EXPECT_FALSE(fs::exists(dir / "g.bin.tmp")) << c.name;
+    }
+}
+
+// A save waits while another open file holds the temporary file's lock, neither emptying nor
+// renaming it meanwhile, and a stop request ends the wait with nothing touched.
+TEST(GraphFileSave, ASaveWaitsForItsTurnAndStopsWhileWaitingWhenAsked) {
+    const TempDir dir;
+    write_file(dir / "g.bin.tmp", "another save's graph");
+    FileDescriptor other_save(open((dir / "g.bin.tmp").c_str(), O_WRONLY));
+    ASSERT_EQ(flock(other_save.get(), LOCK_EX), 0);
+    struct StopWhenTold : InterruptProbe {
+        std::atomic<bool> told = false;
+        bool stop_requested() override { return told; }
+    } probe;
+    std::atomic<bool> stopped = false;
+    std::thread stopping([&] {
+        const InterruptScope scope(probe);
+        try {
+            save(sample_graph(), dir / "g.bin");
+        } catch (const Interrupted&) {
+            stopped = true;
+        }
+    });
+    std::thread waiting([&] { save(sample_graph(), dir / "g.bin"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    probe.told = true;
+    stopping.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(fs::exists(dir / "g.bin"));
+    EXPECT_EQ(read_file(dir / "g.bin.tmp"), "another save's graph");
+    other_save.close();
+    waiting.join();
+    EXPECT_EQ(read_file(dir / "g.bin"), serialize(sample_graph()));
+    EXPECT_FALSE(fs::exists(dir / "g.bin.tmp"));
 }
 
 TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
