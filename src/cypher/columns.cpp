@@ -1,5 +1,9 @@
 #include "cypher/columns.hpp"
 
+#include "cypher/id_table.hpp"
+
+#include <algorithm>
+
 namespace kuv::cypher {
 namespace {
 
@@ -53,6 +57,20 @@ Row project_row(PropertyReader& reader, const Columns& columns, Binding binding)
         row.push_back(reader.to_value(reader.project(binding[column.position], column.key)));
     }
     return row;
+}
+
+std::uint64_t row_hash(PropertyReader& reader, const Columns& columns, Binding binding) {
+    std::uint64_t hash = 0;
+    for (const Column& column : columns.columns) {
+        hash = mix_bits(hash ^ debug_text_hash(reader.project(binding[column.position], column.key)));
+    }
+    return hash;
+}
+
+bool same_row(PropertyReader& reader, const Columns& columns, Binding a, Binding b) {
+    return std::ranges::all_of(columns.columns, [&](const Column& column) {
+        return same_debug_text(reader.project(a[column.position], column.key), reader.project(b[column.position], column.key));
+    });
 }
 
 }  // namespace kuv::cypher

@@ -32,4 +32,9 @@ Columns resolve_columns(const Query& query, const PropertyReader& reader);
 // One value per RETURN item (none of them an aggregate).
 Row project_row(PropertyReader& reader, const Columns& columns, Binding binding);
 
+// The rows two bindings project to have equal debug texts exactly when same_row holds, and then
+// equal hashes: DISTINCT compares bindings without building their rows.
+std::uint64_t row_hash(PropertyReader& reader, const Columns& columns, Binding binding);
+bool same_row(PropertyReader& reader, const Columns& columns, Binding a, Binding b);
+
 }  // namespace kuv::cypher

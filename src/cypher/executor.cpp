@@ -84,15 +84,7 @@ QueryResult execute(const core::LoadedGraph& graph, const Query& query) {
     };
 
     RowSink sink(query);
-    if (grouped) {
-        Grouper grouper(columns, reader);
-        for_each_binding([&](Binding binding) {
-            grouper.add(binding);
-            return true;
-        });
-        grouper.emit(sink);
-    } else if (ordered) {
-        SortedBindings sorted(std::move(sort_items), query.pattern.nodes.size(), rows_needed(query));
+    const auto sort_then_offer = [&](auto&& sorted) {
         for_each_binding([&](Binding binding) {
             sorted.add(reader, binding);
             return true;
@@ -101,6 +93,19 @@ QueryResult execute(const core::LoadedGraph& graph, const Query& query) {
         for (std::size_t i = 0; i < sorted.size(); ++i) {
             if (!sink.offer(project_row(reader, columns, sorted.binding(i)))) break;
         }
+    };
+    const std::size_t width = query.pattern.nodes.size();
+    if (grouped) {
+        Grouper grouper(columns, reader);
+        for_each_binding([&](Binding binding) {
+            grouper.add(binding);
+            return true;
+        });
+        grouper.emit(sink);
+    } else if (ordered && query.distinct) {
+        sort_then_offer(DistinctSortedBindings(std::move(sort_items), columns, width, rows_needed(query)));
+    } else if (ordered) {
+        sort_then_offer(SortedBindings(std::move(sort_items), width, rows_needed(query)));
     } else {
         // Streams: matching stops as soon as SKIP + LIMIT rows are settled.
         for_each_binding([&](Binding binding) { return sink.offer(project_row(reader, columns, binding)); });

@@ -3,46 +3,24 @@
 #include "core/interrupt.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstring>
-#include <functional>
 #include <string_view>
 
 namespace kuv::cypher {
 namespace {
 
-// Values share a hash, and are equal, exactly when their debug texts are equal: same kind and
-// payload, every NaN alike (all print as NaN).
-std::uint64_t hash_of(const Scalar& value) {
-    std::uint64_t payload = 0;
-    switch (value.kind) {
-        case Scalar::Kind::Null: break;
-        case Scalar::Kind::Bool: payload = value.boolean; break;
-        case Scalar::Kind::Int: payload = std::uint64_t(value.integer); break;
-        case Scalar::Kind::Float: payload = std::isnan(value.real) ? 0 : std::bit_cast<std::uint64_t>(value.real); break;
-        case Scalar::Kind::Str: payload = std::hash<std::string_view>{}(value.text); break;
-        case Scalar::Kind::Node: payload = value.node; break;
-    }
-    return mix_bits(payload ^ (std::uint64_t(value.kind) << 56));
-}
-
-bool same_value(const Scalar& scalar, const Value& value) {
-    switch (scalar.kind) {
-        case Scalar::Kind::Null: return std::holds_alternative<Null>(value);
-        case Scalar::Kind::Bool: return std::holds_alternative<bool>(value) && std::get<bool>(value) == scalar.boolean;
-        case Scalar::Kind::Int:
-            return std::holds_alternative<std::int64_t>(value) && std::get<std::int64_t>(value) == scalar.integer;
-        case Scalar::Kind::Float: {
-            if (!std::holds_alternative<double>(value)) return false;
-            const double stored = std::get<double>(value);
-            if (std::isnan(scalar.real) || std::isnan(stored)) return std::isnan(scalar.real) && std::isnan(stored);
-            return std::bit_cast<std::uint64_t>(stored) == std::bit_cast<std::uint64_t>(scalar.real);
-        }
-        case Scalar::Kind::Str: return std::holds_alternative<std::string>(value) && std::get<std::string>(value) == scalar.text;
-        case Scalar::Kind::Node: return std::holds_alternative<NodeRef>(value) && std::get<NodeRef>(value).idx == scalar.node;
-    }
-    return false;
+// A stored value seen as a value just read, to compare the two.
+Scalar view_of(const Value& value) {
+    return std::visit(
+        [](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, Null>) return Scalar{};
+            if constexpr (std::is_same_v<T, bool>) return Scalar::of_bool(v);
+            if constexpr (std::is_same_v<T, std::int64_t>) return Scalar::of_int(v);
+            if constexpr (std::is_same_v<T, double>) return Scalar::of_float(v);
+            if constexpr (std::is_same_v<T, std::string>) return Scalar::of_str(v);
+            if constexpr (std::is_same_v<T, NodeRef>) return Scalar::of_node(v.idx);
+        },
+        value);
 }
 
 }  // namespace
@@ -83,8 +61,8 @@ std::uint32_t Grouper::value_id(Plain& plain, std::uint32_t node) {
     std::uint32_t& cached = plain.value_of_node[node];
     if (cached == 0) {
         const Scalar value = reader_.project(node, plain.column->key);
-        const auto [id, added] = value_ids_.find_or_add(hash_of(value), static_cast<std::uint32_t>(values_.size()),
-                                                         [&](std::uint32_t id) { return same_value(value, values_[id]); });
+        const auto [id, added] = value_ids_.find_or_add(debug_text_hash(value), static_cast<std::uint32_t>(values_.size()),
+                                                         [&](std::uint32_t id) { return same_debug_text(value, view_of(values_[id])); });
         if (added) values_.push_back(reader_.to_value(value));
         cached = id + 1;
     }

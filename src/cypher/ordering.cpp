@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 
 namespace kuv::cypher {
 namespace {
@@ -58,49 +59,64 @@ std::vector<SortItem> resolve_sort_items(const Query& query, const PropertyReade
     return items;
 }
 
-SortedBindings::SortedBindings(std::vector<SortItem> items, std::size_t width, std::optional<std::size_t> needed)
-    : items_(std::move(items)), width_(width), needed_(needed) {}
-
-SortedBindings::SortKey SortedBindings::sort_key(const Scalar& value) {
-    SortKey key{value};
-    // copy_n, not memcpy: an empty text may have no data pointer at all.
-    if (value.kind == Scalar::Kind::Str) std::copy_n(value.text.data(), std::min(value.text.size(), key.head.size()), key.head.data());
-    return key;
-}
-
-// compare_order_value, with two strings first told apart by their heads where they differ there.
-int SortedBindings::compare(const SortKey& a, const SortKey& b) {
-    if (a.value.kind == Scalar::Kind::Str && b.value.kind == Scalar::Kind::Str) {
-        const int heads = std::memcmp(a.head.data(), b.head.data(), a.head.size());
-        if (heads != 0) return heads < 0 ? -1 : 1;
+void KeyedBindings::push(PropertyReader& reader, Binding binding) {
+    for (const SortItem& item : items_) {
+        const Scalar value = reader.project(binding[item.position], item.key);
+        Key key{value};
+        // copy_n, not memcpy: an empty text may have no data pointer at all.
+        if (value.kind == Scalar::Kind::Str) std::copy_n(value.text.data(), std::min(value.text.size(), key.head.size()), key.head.data());
+        keys_.push_back(key);
     }
-    return compare_order_value(a.value, b.value);
+    bindings_.insert(bindings_.end(), binding.begin(), binding.end());
 }
 
-bool SortedBindings::less(std::uint32_t a, std::uint32_t b) const {
-    const SortKey* a_keys = keys_.data() + std::size_t(a) * items_.size();
-    const SortKey* b_keys = keys_.data() + std::size_t(b) * items_.size();
+void KeyedBindings::pop() {
+    keys_.resize(keys_.size() - items_.size());
+    bindings_.resize(bindings_.size() - width_);
+}
+
+void KeyedBindings::copy(std::size_t from, std::size_t to) {
+    std::copy_n(keys(from), items_.size(), keys_.begin() + std::ptrdiff_t(to * items_.size()));
+    std::copy_n(bindings_.begin() + std::ptrdiff_t(from * width_), width_, bindings_.begin() + std::ptrdiff_t(to * width_));
+}
+
+void KeyedBindings::keep(const std::vector<std::uint32_t>& slots) {
+    std::vector<Key> keys;
+    std::vector<std::uint32_t> bindings;
+    keys.reserve(slots.size() * items_.size());
+    bindings.reserve(slots.size() * width_);
+    for (std::uint32_t slot : slots) {
+        keys.insert(keys.end(), this->keys(slot), this->keys(slot) + items_.size());
+        const Binding kept = binding(slot);
+        bindings.insert(bindings.end(), kept.begin(), kept.end());
+    }
+    keys_.swap(keys);
+    bindings_.swap(bindings);
+}
+
+// compare_order_value item by item, with two strings first told apart by their heads where they
+// differ there.
+int KeyedBindings::compare(const Key* a, const Key* b) const {
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        const int c = compare(a_keys[i], b_keys[i]);
-        if (c != 0) return items_[i].desc ? c > 0 : c < 0;
+        int c = 0;
+        if (a[i].value.kind == Scalar::Kind::Str && b[i].value.kind == Scalar::Kind::Str) {
+            c = std::memcmp(a[i].head.data(), b[i].head.data(), a[i].head.size());
+        }
+        if (c == 0) c = compare_order_value(a[i].value, b[i].value);
+        if (c != 0) return items_[i].desc == (c < 0) ? 1 : -1;
     }
-    return false;
-}
-
-void SortedBindings::sort(std::vector<std::uint32_t>& slots) const {
-    merge_sort(slots, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
+    return 0;
 }
 
 void SortedBindings::add(PropertyReader& reader, Binding binding) {
     if (needed_ == std::size_t(0)) return;
-    const auto slot = static_cast<std::uint32_t>(pending_.size() + order_.size());
-    for (const SortItem& item : items_) keys_.push_back(sort_key(reader.project(binding[item.position], item.key)));
+    const auto slot = static_cast<std::uint32_t>(stored_.size());
+    stored_.push(reader, binding);
     // A binding that does not sort strictly before the last kept one can never be returned.
     if (needed_ && order_.size() == *needed_ && !less(slot, order_.back())) {
-        keys_.resize(keys_.size() - items_.size());
+        stored_.pop();
         return;
     }
-    bindings_.insert(bindings_.end(), binding.begin(), binding.end());
     pending_.push_back(slot);
     if (needed_ && pending_.size() >= *needed_) flush();
 }
@@ -108,7 +124,7 @@ void SortedBindings::add(PropertyReader& reader, Binding binding) {
 // Sorts the pending bindings, merges them after the kept ones (earlier arrivals first among
 // equals), keeps the first `needed`, and compacts the storage to what is kept.
 void SortedBindings::flush() {
-    sort(pending_);
+    merge_sort(pending_, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
     const std::size_t keep = std::min(order_.size() + pending_.size(), needed_.value_or(SIZE_MAX));
     std::vector<std::uint32_t> merged;
     merged.reserve(keep);
@@ -119,20 +135,9 @@ void SortedBindings::flush() {
         merged.push_back(take_pending ? *next++ : *kept++);
     }
     pending_.clear();
-    std::vector<SortKey> keys;
-    std::vector<std::uint32_t> bindings;
-    keys.reserve(merged.size() * items_.size());
-    bindings.reserve(merged.size() * width_);
-    order_.clear();
-    for (std::uint32_t slot : merged) {
-        const auto* slot_keys = keys_.data() + std::size_t(slot) * items_.size();
-        keys.insert(keys.end(), slot_keys, slot_keys + items_.size());
-        const auto* slot_binding = bindings_.data() + std::size_t(slot) * width_;
-        bindings.insert(bindings.end(), slot_binding, slot_binding + width_);
-        order_.push_back(static_cast<std::uint32_t>(order_.size()));
-    }
-    keys_.swap(keys);
-    bindings_.swap(bindings);
+    stored_.keep(merged);
+    order_.resize(merged.size());
+    std::iota(order_.begin(), order_.end(), 0);
 }
 
 void SortedBindings::finish() {
@@ -143,7 +148,67 @@ void SortedBindings::finish() {
     // Everything is kept: sort it in place of merging.
     order_ = std::move(pending_);
     pending_.clear();
-    if (order_.size() > 1) sort(order_);
+    if (order_.size() > 1) merge_sort(order_, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
+}
+
+bool DistinctSortedBindings::before(Rank a, Rank b) const {
+    const int c = stored_.compare(a.keys, b.keys);
+    return c != 0 ? c < 0 : a.arrival < b.arrival;
+}
+
+void DistinctSortedBindings::pop() {
+    stored_.pop();
+    arrivals_.pop_back();
+}
+
+void DistinctSortedBindings::add(PropertyReader& reader, Binding binding) {
+    if (needed_ == std::size_t(0)) return;
+    const auto slot = static_cast<std::uint32_t>(stored_.size());
+    stored_.push(reader, binding);
+    arrivals_.push_back(arrived_++);
+    if (!bar_.empty() && !before(rank(slot), {bar_.data(), bar_arrival_})) {
+        pop();
+        return;
+    }
+    const auto [row, added] = rows_.find_or_add(row_hash(reader, columns_, binding), slot, [&](std::uint32_t other) {
+        return same_row(reader, columns_, binding, stored_.binding(other));
+    });
+    if (added) {
+        if (needed_ && stored_.size() / 2 >= *needed_) shrink(reader);
+        return;
+    }
+    if (before(rank(slot), rank(row))) {
+        stored_.copy(slot, row);
+        arrivals_[row] = arrivals_[slot];
+    }
+    pop();
+}
+
+// Keeps the first `needed` rows, in sorted order, and remembers the last of them as the bar.
+void DistinctSortedBindings::shrink(PropertyReader& reader) {
+    std::vector<std::uint32_t> slots(stored_.size());
+    std::iota(slots.begin(), slots.end(), 0);
+    merge_sort(slots, [this](std::uint32_t a, std::uint32_t b) { return before(rank(a), rank(b)); });
+    slots.resize(*needed_);
+    stored_.keep(slots);
+    std::vector<std::uint64_t> arrivals;
+    arrivals.reserve(slots.size());
+    for (std::uint32_t slot : slots) arrivals.push_back(arrivals_[slot]);
+    arrivals_.swap(arrivals);
+    rows_ = IdTable();
+    for (std::uint32_t slot = 0; slot < stored_.size(); ++slot) {
+        rows_.find_or_add(row_hash(reader, columns_, stored_.binding(slot)), slot, [](std::uint32_t) { return false; });
+    }
+    const std::uint32_t last = static_cast<std::uint32_t>(stored_.size() - 1);
+    bar_.assign(stored_.keys(last), stored_.keys(last) + stored_.key_count());
+    bar_arrival_ = arrivals_[last];
+}
+
+void DistinctSortedBindings::finish() {
+    order_.resize(stored_.size());
+    std::iota(order_.begin(), order_.end(), 0);
+    merge_sort(order_, [this](std::uint32_t a, std::uint32_t b) { return before(rank(a), rank(b)); });
+    if (needed_ && order_.size() > *needed_) order_.resize(*needed_);
 }
 
 }  // namespace kuv::cypher

@@ -24,7 +24,7 @@ bool RowSink::offer(Row&& row) {
 }
 
 std::optional<std::size_t> rows_needed(const Query& query) {
-    if (query.distinct || !query.limit) return std::nullopt;
+    if (!query.limit) return std::nullopt;
     const std::uint64_t skip = query.skip.value_or(0);
     if (*query.limit > kNoLimit - skip) return std::nullopt;
     const std::uint64_t needed = skip + *query.limit;

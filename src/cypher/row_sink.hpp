@@ -30,8 +30,7 @@ private:
     std::vector<Row> rows_;
 };
 
-// How many rows of an ordered query can reach the result (SKIP + LIMIT), when that is bounded:
-// not under DISTINCT, where duplicates only drop out after sorting.
+// How many rows of an ordered query can reach the result (SKIP + LIMIT), when that is bounded.
 std::optional<std::size_t> rows_needed(const Query& query);
 
 }  // namespace kuv::cypher

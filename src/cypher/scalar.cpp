@@ -1,5 +1,11 @@
 #include "cypher/scalar.hpp"
 
+#include "cypher/id_table.hpp"
+
+#include <bit>
+#include <cmath>
+#include <functional>
+
 namespace kuv::cypher {
 namespace {
 
@@ -50,6 +56,33 @@ bool inline_equal(const Scalar& value, const Scalar& literal) {
 bool is_truthy(const Scalar& value) {
     if (value.kind == Scalar::Kind::Bool) return value.boolean;
     return !value.is_null();
+}
+
+std::uint64_t debug_text_hash(const Scalar& value) {
+    std::uint64_t payload = 0;
+    switch (value.kind) {
+        case Scalar::Kind::Null: break;
+        case Scalar::Kind::Bool: payload = value.boolean; break;
+        case Scalar::Kind::Int: payload = std::uint64_t(value.integer); break;
+        case Scalar::Kind::Float: payload = std::isnan(value.real) ? 0 : std::bit_cast<std::uint64_t>(value.real); break;
+        case Scalar::Kind::Str: payload = std::hash<std::string_view>{}(value.text); break;
+        case Scalar::Kind::Node: payload = value.node; break;
+    }
+    return mix_bits(payload ^ (std::uint64_t(value.kind) << 56));
+}
+
+bool same_debug_text(const Scalar& a, const Scalar& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case Scalar::Kind::Null: return true;
+        case Scalar::Kind::Bool: return a.boolean == b.boolean;
+        case Scalar::Kind::Int: return a.integer == b.integer;
+        case Scalar::Kind::Float:
+            return std::isnan(a.real) ? std::isnan(b.real) : std::bit_cast<std::uint64_t>(a.real) == std::bit_cast<std::uint64_t>(b.real);
+        case Scalar::Kind::Str: return a.text == b.text;
+        case Scalar::Kind::Node: return a.node == b.node;
+    }
+    return false;
 }
 
 int compare_order_value(const Scalar& a, const Scalar& b) {

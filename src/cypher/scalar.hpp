@@ -46,6 +46,12 @@ bool inline_equal(const Scalar& value, const Scalar& literal);
 // A condition's truth: Null and false are false, anything else true (0 and "" included).
 bool is_truthy(const Scalar& value);
 
+// Two values share a hash, and are the same, exactly when their debug texts are equal: same kind
+// and payload, every NaN alike (all print as NaN), -0.0 apart from 0.0. Grouping and DISTINCT
+// key on these instead of writing the texts.
+std::uint64_t debug_text_hash(const Scalar& value);
+bool same_debug_text(const Scalar& a, const Scalar& b);
+
 // ORDER BY: Null after everything; numbers as f64 (NaN ties); strings bytewise; false before
 // true; every other pair ties. Not a strict weak order when one item mixes kinds.
 int compare_order_value(const Scalar& a, const Scalar& b);

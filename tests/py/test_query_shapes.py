@@ -63,16 +63,29 @@ MEMORY_RUNNER = """
 """
 
 
-def test_order_by_with_a_small_limit_keeps_only_the_rows_it_returns(tmp_path):
-    # Every product names the same brand, so the fan-in pattern below has fan * fan bindings.
-    fan = 4000
-    pages = [jsonld_page(f"P{i:04d}", f"https://s.example/{i}", sku=f"S{i:04d}") for i in range(fan)]
-    path = str(tmp_path / "fan.bin")
+FAN = 4000
+
+
+@pytest.fixture(scope="module")
+def fan_in(tmp_path_factory):
+    # Every product names the same brand, so the fan-in pattern below has FAN * FAN bindings.
+    pages = [jsonld_page(f"P{i:04d}", f"https://s.example/{i}", sku=f"S{i:04d}") for i in range(FAN)]
+    path = str(tmp_path_factory.mktemp("fan") / "fan.bin")
     kuv.build_graph(pages, path)
-    text = ("MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) "
-            "RETURN a.name AS a, c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3")
-    outcome = json.loads(run_child(MEMORY_RUNNER, path, text).stdout)
+    return path
+
+
+@pytest.mark.parametrize("returned, expected", [
     # The last product sorts first; among its bindings the matching order (by a) stays.
-    assert outcome["rows"] == [{"a": f"P{i:04d}", "c": f"P{fan - 1:04d}"} for i in (2, 3, 4)]
+    ("a.name AS a, c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3",
+     [{"a": f"P{i:04d}", "c": f"P{FAN - 1:04d}"} for i in (2, 3, 4)]),
+    ("DISTINCT c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3", [{"c": f"P{FAN - i:04d}"} for i in (3, 4, 5)]),
+    ("DISTINCT a.name AS a ORDER BY c.sku, a.sku DESC LIMIT 3", [{"a": f"P{FAN - i:04d}"} for i in (1, 2, 3)]),
+    ("DISTINCT c.name AS c ORDER BY c.sku DESC", [{"c": f"P{i:04d}"} for i in reversed(range(FAN))]),
+], ids=["order-by-limit", "distinct-order-by-limit", "distinct-by-a-order-by-c-limit", "distinct-order-by"])
+def test_ordering_keeps_only_the_rows_it_can_return(fan_in, returned, expected):
+    text = "MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) RETURN " + returned
+    outcome = json.loads(run_child(MEMORY_RUNNER, fan_in, text).stdout)
+    assert outcome["rows"] == expected
     # Keeping all 16 million bindings with their keys would take far more than this.
     assert outcome["grown_kib"] < 200 * 1024

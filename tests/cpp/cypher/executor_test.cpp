@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -323,6 +325,40 @@ TEST(ExecutorTest, OrderByKeepsEveryRowAndLimitKeepsThePrefixOfTheFullOrder) {
             const Rows expected(first, first + std::min<std::ptrdiff_t>(std::ptrdiff_t(limit), all.end() - first));
             EXPECT_EQ(graph.rows(match + " ORDER BY " + order + " SKIP " + std::to_string(skip) + " LIMIT " + std::to_string(limit)),
                       expected) << order << " SKIP " << skip << " LIMIT " << limit;
+        }
+    }
+}
+
+// DISTINCT keeps, of each row text, the row that comes first in the full sort: the same rows as
+// the full sort with later repeats dropped, then paged. The returned prices differ only by kind
+// (Int 1, Float 1.0, Str "1", Null); some orders use keys that are not returned, some an alias.
+TEST(ExecutorTest, DistinctOrderByMatchesTheFullSortWithRepeatsDropped) {
+    const std::size_t fan = 60;  // 3600 bindings
+    std::vector<NodeDef> nodes = fan_in(fan, "{}");
+    const std::string prices[] = {"1", "1.0", R"("1")", "null", "2"};
+    for (std::size_t i = 1; i < nodes.size(); ++i) nodes[i].props.insert(1, R"("price":)" + prices[i % 5] + ",");
+    const TestGraph graph(nodes, edges_into_hub(fan));
+    const std::string match = "MATCH (a:Product)-->(h)<--(c:Product) RETURN ";
+    const std::string returns[] = {"c.price, c.k AS x", "a.t AS x, c.price", "c.k AS x", "c, a.name AS x", "a.price, c.t AS x"};
+    const std::string orders[] = {"c.k", "c.k DESC, a.t", "a.name DESC", "c.t, c", "x DESC, c.name", "x, a.k DESC"};
+    const std::pair<std::size_t, std::optional<std::size_t>> pages[] = {
+        {0, std::nullopt}, {0, 1}, {2, 3}, {0, 7}, {5, std::nullopt}, {4, 100}, {1000, 5}};
+    for (const std::string& items : returns) {
+        for (const std::string& order : orders) {
+            const std::string query = match + items + " ORDER BY " + order;
+            Rows first_of_each;
+            std::unordered_set<std::string> seen;
+            for (const std::string& row : graph.rows(query)) {
+                if (seen.insert(row).second) first_of_each.push_back(row);
+            }
+            for (const auto& [skip, limit] : pages) {
+                const std::size_t from = std::min(skip, first_of_each.size());
+                const std::size_t to = std::min(first_of_each.size(), from + limit.value_or(first_of_each.size()));
+                const std::string paged = " SKIP " + std::to_string(skip) + (limit ? " LIMIT " + std::to_string(*limit) : "");
+                EXPECT_EQ(graph.rows(match + "DISTINCT " + items + " ORDER BY " + order + paged),
+                          Rows(first_of_each.begin() + std::ptrdiff_t(from), first_of_each.begin() + std::ptrdiff_t(to)))
+                    << query << paged;
+            }
         }
     }
 }
