@@ -49,6 +49,9 @@ TEST(Regex, SearchesAnywhereWithUnicodeAwareSyntax) {
         // ... but not inside a class or after an escape, where the text stays as written.
         {"^[(?<]+$", "(?<", true}, {"^[a[(?<]]+$", "a?", true}, {"^[](?<]+$", "](", true}, {"^[^](?<]$", "n", true},
         {"\\((?<n>x)", "(x", true}, {"\\p{L}(?<n>1)", "a1", true}, {"\\x{28}?<", "(<", true},
+        // Rewritten there, the class would also hold (or exclude) a P.
+        {"^[(?<]+$", "P", false}, {"^[a[(?<]]+$", "P", false}, {"^[](?<]+$", "P", false}, {"^[^](?<]$", "P", true},
+        {"\\((?<n>x)|^[(?<]$", "P", false},
     };
     for (const auto& [pattern, text, matches] : cases) {
         EXPECT_EQ(compiled(pattern).is_match(text), matches) << pattern << " on " << text;

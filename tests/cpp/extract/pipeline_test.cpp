@@ -28,7 +28,8 @@ std::vector<std::string> product_names(const testing::Snapshot& graph) {
     return names;
 }
 
-// Each page holds its own source and all those of lower priority: the first that yields wins.
+// Each page holds its own source and all those of lower priority: the first that yields wins,
+// whatever sources that yield nothing come before it.
 TEST(ExtractPage, SourcePriorityAndPriceEvidence) {
     const std::string sources[] = {
         R"(<script>var s = {"products":[{"handle":"mug","title":"Mug","price":"12.00"}]};</script>)",
@@ -45,6 +46,19 @@ TEST(ExtractPage, SourcePriorityAndPriceEvidence) {
         EXPECT_EQ(extract.index(), first) << page;
         EXPECT_EQ(scale.seen, first < 5 ? AmountSet{19} : AmountSet{}) << page;  // evidence only with products
         EXPECT_EQ(scale.has_text_prices, first < 5) << page;
+    }
+    // A source that is present but yields nothing hands the page on to every later one.
+    const std::string present_but_empty[] = {
+        R"(<script>var s = {"products":[]};</script>)",
+        R"(<div ga-product='not json'></div>)",
+        R"(<script id="__NEXT_DATA__" type="application/json">{"props":{"page":"home"}}</script>)",
+        R"(<div itemscope itemtype="https://schema.org/Product"><span itemprop="price">5</span></div>)",
+    };
+    for (std::size_t empty = 0; empty < std::size(present_but_empty); ++empty) {
+        for (std::size_t next = empty + 1; next < 5; ++next) {
+            page = present_but_empty[empty] + sources[next];
+            EXPECT_EQ(extract_page(page).first.index(), next) << page;
+        }
     }
 }
 
