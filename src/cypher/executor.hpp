@@ -4,8 +4,8 @@
 // Bindings stream depth-first in nested-loop order (first node pattern by node index, then each
 // relationship's adjacency run in stored order) through WHERE into one of three ends: grouping
 // (any aggregate), ordering (ORDER BY; under DISTINCT one binding per distinct row) or straight
-// to DISTINCT, SKIP and LIMIT. Every node's
-// props text is scanned at most once per call; nothing read from the graph outlives the call.
+// to DISTINCT, SKIP and LIMIT. Every node's props text is scanned at most once per call; nothing
+// read from the graph outlives the call.
 #include "core/store.hpp"
 #include "cypher/ast.hpp"
 #include "cypher/value.hpp"

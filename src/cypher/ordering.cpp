@@ -108,6 +108,10 @@ int KeyedBindings::compare(const Key* a, const Key* b) const {
     return 0;
 }
 
+void SortedBindings::sort(std::vector<std::uint32_t>& slots) const {
+    merge_sort(slots, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
+}
+
 void SortedBindings::add(PropertyReader& reader, Binding binding) {
     if (needed_ == std::size_t(0)) return;
     const auto slot = static_cast<std::uint32_t>(stored_.size());
@@ -124,7 +128,7 @@ void SortedBindings::add(PropertyReader& reader, Binding binding) {
 // Sorts the pending bindings, merges them after the kept ones (earlier arrivals first among
 // equals), keeps the first `needed`, and compacts the storage to what is kept.
 void SortedBindings::flush() {
-    merge_sort(pending_, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
+    sort(pending_);
     const std::size_t keep = std::min(order_.size() + pending_.size(), needed_.value_or(SIZE_MAX));
     std::vector<std::uint32_t> merged;
     merged.reserve(keep);
@@ -148,12 +152,16 @@ void SortedBindings::finish() {
     // Everything is kept: sort it in place of merging.
     order_ = std::move(pending_);
     pending_.clear();
-    if (order_.size() > 1) merge_sort(order_, [this](std::uint32_t a, std::uint32_t b) { return less(a, b); });
+    if (order_.size() > 1) sort(order_);
 }
 
 bool DistinctSortedBindings::before(Rank a, Rank b) const {
     const int c = stored_.compare(a.keys, b.keys);
     return c != 0 ? c < 0 : a.arrival < b.arrival;
+}
+
+void DistinctSortedBindings::sort(std::vector<std::uint32_t>& slots) const {
+    merge_sort(slots, [this](std::uint32_t a, std::uint32_t b) { return before(rank(a), rank(b)); });
 }
 
 void DistinctSortedBindings::pop() {
@@ -188,7 +196,7 @@ void DistinctSortedBindings::add(PropertyReader& reader, Binding binding) {
 void DistinctSortedBindings::shrink(PropertyReader& reader) {
     std::vector<std::uint32_t> slots(stored_.size());
     std::iota(slots.begin(), slots.end(), 0);
-    merge_sort(slots, [this](std::uint32_t a, std::uint32_t b) { return before(rank(a), rank(b)); });
+    sort(slots);
     slots.resize(*needed_);
     stored_.keep(slots);
     std::vector<std::uint64_t> arrivals;
@@ -207,7 +215,7 @@ void DistinctSortedBindings::shrink(PropertyReader& reader) {
 void DistinctSortedBindings::finish() {
     order_.resize(stored_.size());
     std::iota(order_.begin(), order_.end(), 0);
-    merge_sort(order_, [this](std::uint32_t a, std::uint32_t b) { return before(rank(a), rank(b)); });
+    sort(order_);
     if (needed_ && order_.size() > *needed_) order_.resize(*needed_);
 }
 

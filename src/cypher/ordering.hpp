@@ -80,6 +80,7 @@ public:
 
 private:
     bool less(std::uint32_t a, std::uint32_t b) const { return stored_.compare(stored_.keys(a), stored_.keys(b)) < 0; }
+    void sort(std::vector<std::uint32_t>& slots) const;
     void flush();
 
     KeyedBindings stored_;
@@ -113,6 +114,7 @@ private:
     Rank rank(std::uint32_t slot) const { return {stored_.keys(slot), arrivals_[slot]}; }
     // Keys first, then arrival: a total order whenever the keys are ordered.
     bool before(Rank a, Rank b) const;
+    void sort(std::vector<std::uint32_t>& slots) const;
     void pop();
     void shrink(PropertyReader& reader);
 
