@@ -231,7 +231,8 @@ private:
 // processes at once: every save returns normally and leaves its own graph under its path (with
 // one path twice, one of the two graphs), and a reader polling the path never fails to open it.
 TEST(GraphFileSave, OverlappingSavesTakeTurnsOnTheTemporaryFile) {
-    const std::string images[] = {serialize(numbered_graph(20000, "a")), serialize(numbered_graph(5000, "b"))};
+    const Graph graphs[] = {numbered_graph(20000, "a"), numbered_graph(5000, "b")};
+    const std::string images[] = {serialize(graphs[0]), serialize(graphs[1])};
     const struct {
         std::string name;
         bool processes;
@@ -247,10 +248,9 @@ TEST(GraphFileSave, OverlappingSavesTakeTurnsOnTheTemporaryFile) {
         const bool one_path = c.outputs[0] == c.outputs[1];
         const auto saves = [&](int which) {
             return [&, which] {
-                const Graph graph = numbered_graph(which == 0 ? 20000 : 5000, which == 0 ? "a" : "b");
                 bool ok = true;
                 for (int round = 0; round < 40; ++round) {
-                    ok &= error_of([&] { save(graph, dir / c.outputs[which]); }) == "no error";
+                    ok &= error_of([&] { save(graphs[which], dir / c.outputs[which]); }) == "no error";
                     const std::string now = read_file(dir / c.outputs[which]);
                     ok &= now == images[which] || (one_path && now == images[1 - which]);
                 }
