@@ -2,7 +2,6 @@
 
 #include "core/debug_text.hpp"
 #include "core/error.hpp"
-#include "core/file_descriptor.hpp"
 #include "core/interrupt.hpp"
 #include "core/os_error.hpp"
 #include "core/temp_file.hpp"
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cstdio>
 #include <limits>
 #include <unistd.h>
 #include <utility>
@@ -152,21 +150,6 @@ bool write_image(int fd, const Graph& graph, const Layout& layout, const RootOff
         return true;
     };
     return emit_image(graph, layout, offsets, write_all);
-}
-
-// Some file systems (NFS) report a failed write only when a descriptor is closed. Closing a
-// duplicate asks for that report while the lock, which belongs to the open file, stays held.
-bool close_reports_no_error(int fd) {
-    const int duplicate = ::dup(fd);
-    return duplicate >= 0 && ::close(duplicate) == 0;
-}
-
-bool rename_over(const std::string& from, const std::string& to) {
-    if (contains_nul(from) || contains_nul(to)) {
-        errno = EINVAL;
-        return false;
-    }
-    return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -342,20 +325,28 @@ std::uint64_t save(const Graph& graph, const std::string& out_path) {
     const auto [layout, offsets] = checked_layout(graph);
     const std::string temp_path = temp_path_for(out_path);
     if (contains_nul(temp_path)) throw Error("write tmp graph.bin");
-    // Held until the rename is done: a save sharing the temporary path waits for it.
-    FileDescriptor temp_file = take_temp_file(temp_path);
-    if (temp_file.get() < 0) throw Error("write tmp graph.bin");
-    try {
-        if (!write_image(temp_file.get(), graph, layout, offsets) || !close_reports_no_error(temp_file.get())) {
-            throw Error("write tmp graph.bin");
+    for (;;) {
+        // Held until the rename is done: a save sharing the temporary path waits for it.
+        std::optional<TempFileTurn> turn = TempFileTurn::take(temp_path);
+        if (!turn) throw Error("write tmp graph.bin");
+        try {
+            if (!write_image(turn->fd(), graph, layout, offsets) || !turn->close_reports_no_error()) {
+                throw Error("write tmp graph.bin");
+            }
+            poll_interrupt();  // the last moment at which stopping leaves the output as it was
+        } catch (const Interrupted&) {
+            turn->discard();
+            throw;
         }
-        poll_interrupt();  // the last moment at which stopping leaves the output as it was
-    } catch (const Interrupted&) {
-        ::unlink(temp_path.c_str());  // ours while we hold its lock, and of no use to anyone
-        throw;
+        switch (turn->rename_over(out_path)) {
+            case TempFileTurn::Rename::kDone:
+                return layout.root + kRootSize;
+            case TempFileTurn::Rename::kLost:
+                continue;  // the file was taken away while it was written: write it again
+            case TempFileTurn::Rename::kFailed:
+                throw Error("atomic rename graph.bin");
+        }
     }
-    if (!rename_over(temp_path, out_path)) throw Error("atomic rename graph.bin");
-    return layout.root + kRootSize;
 }
 
 std::optional<ArchivedGraph> access_graph(std::string_view image) {
