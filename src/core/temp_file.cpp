@@ -132,28 +132,35 @@ Claim claim(const std::string& path) {
     return settle(path, std::move(file), named, reusable);
 }
 
+// Looks at the temporary path under the directory's lock until it comes to more than "look
+// again" (something was removed, or changed while it was looked at).
+Claim claim_under_lock(const std::string& path, const std::string& directory) {
+    poll_interrupt();
+    const DirectoryLock lock(directory);
+    for (;;) {
+        Claim found = claim(path);
+        if (found.outcome != Claim::kLookAgain) return found;
+        poll_interrupt();
+    }
+}
+
 }  // namespace
 
 std::optional<TempFileTurn> TempFileTurn::take(const std::string& path) {
     std::string directory = directory_of(path);
     for (;;) {
-        poll_interrupt();
-        Claim found = [&] {
-            const DirectoryLock lock(directory);
-            return claim(path);
-        }();
+        Claim found = claim_under_lock(path, directory);
         switch (found.outcome) {
             case Claim::kTaken:
                 return TempFileTurn(path, std::move(directory), std::move(found.file), found.identity);
-            case Claim::kFailed:
-                return std::nullopt;
-            case Claim::kLookAgain:
-                break;
             case Claim::kHeldBySave:
                 // By the time the lock is free, the save whose turn it was has renamed its file
                 // away, or died and left it: either way, look again.
                 if (lock_when_free(found.file.get()) == Lock::kFailed) return std::nullopt;
                 break;
+            case Claim::kLookAgain:
+            case Claim::kFailed:
+                return std::nullopt;
         }
     }
 }

@@ -2,32 +2,21 @@
 
 #include "core/builder.hpp"
 #include "core/error.hpp"
-#include "core/file_descriptor.hpp"
-#include "core/interrupt.hpp"
+#include "core/graph_files.hpp"
 #include "core/os_error.hpp"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <random>
 #include <string>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace kuv::core {
 namespace {
 
+using namespace test;
 namespace fs = std::filesystem;
 
 // Arrays in root-field order; kRoot stands for the root record itself.
@@ -60,16 +49,6 @@ void gap(std::string& image, int array, std::size_t bytes) {
     for (int a = kPool; a < array; ++a) add(image, a, kStart, -std::int64_t(bytes));
 }
 
-// Three nodes with two relations from the first: out_offsets [0, 2, 2, 2], in_offsets [0, 0, 1, 2].
-Graph sample_graph() {
-    GraphBuilder builder;
-    builder.add_edge(builder.upsert_node(NodeKind::Product, "p1", "Phone", "{\"url\":\"https://shop/p1\"}"), RelType::Offers, "o1");
-    builder.add_edge(0, RelType::Brand, "b1");
-    builder.upsert_node(NodeKind::Offer, "o1", "", "{\"price\":\"9.99\"}");
-    builder.upsert_node(NodeKind::Brand, "b1", "Acme", "{}");
-    return std::move(builder).build();
-}
-
 // "" when `image`, held in a buffer of exactly its size, validates; anything accepted is then
 // read end to end so sanitizers see any access outside the image. Else the error message.
 std::string check(const std::string& image) try {
@@ -88,21 +67,6 @@ std::string check(const std::string& image) try {
     return error.what();
 } catch (const Fatal&) { return ""; }  // pool bytes that are not UTF-8 legitimately end a thaw
 
-struct TempDir {
-    std::string path = (fs::temp_directory_path() / "kuv-store-XXXXXX").string();
-    TempDir() { mkdtemp(path.data()); }
-    ~TempDir() { std::error_code ignored; fs::remove_all(path, ignored); }
-    std::string operator/(std::string_view name) const { return path + "/" + std::string(name); }
-};
-
-std::string read_file(const std::string& path) {
-    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
-}
-void write_file(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-template <class Failure = Error, class Call>
-std::string error_of(Call call) try { call(); return "no error"; } catch (const Failure& error) { return error.what(); }
-
 TEST(GraphFileLayout, EmptyAndTwoNodeGraphsHaveExactBytesWithThirtyTwoBitRelativeOffsets) {
     EXPECT_EQ(serialize(GraphBuilder().build()), le32s({0, 0}) + "KUV1" +
               le32s({4, back(16), 0, back(24), 0, back(32), 0, back(40), 1, back(44), 0, back(52), 1}));
@@ -116,198 +80,6 @@ TEST(GraphFileLayout, EmptyAndTwoNodeGraphsHaveExactBytesWithThirtyTwoBitRelativ
     EXPECT_THROW(relative_offset(0x80000000u, 0), Fatal);
     EXPECT_EQ(error_of<Fatal>([] { relative_offset(0, 0x80000001u); }), "out of range integral type conversion attempted");
 }
-
-TEST(GraphFileSave, TemporaryPathReplacesTheExtension) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"out/graph.bin", "out/graph.bin.tmp"}, {"out/g.dat", "out/g.bin.tmp"}, {"out/a.b.c", "out/a.b.bin.tmp"},
-        {"out/.hidden", "out/.hidden.bin.tmp"}, {"g.dat", "g.bin.tmp"}, {"out.d/g", "out.d/g.bin.tmp"}, {"/g", "/g.bin.tmp"},
-        {"out/g.", "out/g.bin.tmp"}, {"out/g.dat/", "out/g.bin.tmp"}, {"out/g.dat/.", "out/g.bin.tmp"}, {"out/..", "out/.."}, {"", ""},
-    };
-    for (const auto& [path, temp] : cases) EXPECT_EQ(temp_path_for(path), temp) << path;
-}
-
-TEST(GraphFileSave, WritesOpensAndReSavesByteForByte) {
-    const TempDir dir;
-    const Graph graph = sample_graph();
-    const mode_t old_mask = umask(027);
-    const auto written = save(graph, dir / "g.dat");
-    umask(old_mask);
-    const std::string bytes = read_file(dir / "g.dat");
-    EXPECT_EQ(bytes, serialize(graph));
-    EXPECT_EQ(written, bytes.size());
-    EXPECT_FALSE(fs::exists(dir / "g.bin.tmp"));
-    EXPECT_EQ(fs::status(dir / "g.dat").permissions(), fs::perms(0640));
-
-    LoadedGraph loaded = LoadedGraph::open(dir / "g.dat");
-    const LoadedGraph moved = std::move(loaded);  // views stay on the same mapping
-    EXPECT_EQ(moved.to_graph(), graph);
-    EXPECT_EQ(save(load_owned(dir / "g.dat"), dir / "g.dat"), written);  // over the file it came from
-    EXPECT_EQ(read_file(dir / "g.dat"), bytes);
-    EXPECT_EQ(moved.bytes_of(moved.name(0)), "Phone");  // the replaced file stays mapped
-}
-
-TEST(GraphFileSave, FailuresAndStopRequestsLeaveTheOutputUntouched) {
-    const TempDir dir;
-    struct StopAlways : InterruptProbe {
-        bool stop_requested() override { return true; }
-    } probe;
-    const auto save_to = [](const std::string& path) { return error_of([&] { save(sample_graph(), path); }); };
-    write_file(dir / "kept.bin", "previous content");
-    fs::create_directory(dir / "kept.bin.tmp");  // the temporary path cannot be written
-    EXPECT_EQ(save_to(dir / "kept.bin"), "write tmp graph.bin");
-    EXPECT_EQ(read_file(dir / "kept.bin"), "previous content");
-    fs::create_directory(dir / "taken");
-    EXPECT_EQ(save_to(dir / "taken"), "atomic rename graph.bin");
-    EXPECT_TRUE(fs::is_directory(dir / "taken"));
-    EXPECT_EQ(read_file(dir / "taken.bin.tmp"), serialize(sample_graph()));  // left behind, complete
-    EXPECT_EQ(save_to(dir / std::string("g\0x.bin", 7)), "write tmp graph.bin");  // a NUL fails, never truncates
-    EXPECT_FALSE(fs::exists(dir / "g"));
-    EXPECT_EQ(save_to(dir / std::string("h.b\0n", 5)), "atomic rename graph.bin");  // written, not renamed
-    EXPECT_TRUE(fs::exists(dir / "h.bin.tmp"));
-    EXPECT_FALSE(fs::exists(dir / "h.b"));
-    write_file(dir / "stopped.bin", "previous content");
-    const InterruptScope scope(probe);
-    EXPECT_THROW(save(sample_graph(), dir / "stopped.bin"), Interrupted);
-    EXPECT_EQ(read_file(dir / "stopped.bin"), "previous content");
-    EXPECT_FALSE(fs::exists(dir / "stopped.bin.tmp"));
-}
-
-TEST(GraphFileSave, WhateverIsAtTheTemporaryPathIsReplacedNeverFollowedOrOpened) {
-    const TempDir dir;
-    const std::pair<std::string, std::function<void()>> cases[] = {
-        {"leftover file", [&] { write_file(dir / "g.bin.tmp", "half a graph"); }},
-        {"link to a file", [&] { fs::create_symlink(dir / "victim", dir / "g.bin.tmp"); }},
-        {"link to nothing", [&] { fs::create_symlink(dir / "nowhere", dir / "g.bin.tmp"); }},
-        {"second name of a file", [&] { fs::create_hard_link(dir / "victim", dir / "g.bin.tmp"); }},
-        {"named pipe", [&] { ASSERT_EQ(mkfifo((dir / "g.bin.tmp").c_str(), 0600), 0); }},
-    };
-    for (const auto& [planted, plant] : cases) {
-        write_file(dir / "victim", "not yours");
-        plant();
-        EXPECT_EQ(save(sample_graph(), dir / "g.bin"), serialize(sample_graph()).size()) << planted;
-        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "g.bin"))) << planted;
-        EXPECT_EQ(read_file(dir / "g.bin"), serialize(sample_graph())) << planted;
-        EXPECT_EQ(read_file(dir / "victim"), "not yours") << planted;
-        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "g.bin.tmp"))) << planted;
-        EXPECT_FALSE(fs::exists(dir / "nowhere")) << planted;
-    }
-}
-
-// About a megabyte of nodes, so that saves of it overlap when run side by side.
-Graph numbered_graph(std::size_t count, const std::string& tag) {
-    GraphBuilder builder;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string id = tag + std::to_string(i);
-        builder.upsert_node(NodeKind::Product, id, id, R"({"url":"https://shop.example/)" + id + R"("})");
-    }
-    return std::move(builder).build();
-}
-
-// Runs `work` (returning whether it went well) on a thread or in a forked process; join() tells
-// whether it went well.
-class Runner {
-public:
-    Runner(bool in_process, std::function<bool()> work) {
-        if (!in_process) {
-            thread_ = std::thread([this, work] { ok_ = work(); });
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) _exit(work() ? 0 : 1);
-    }
-    bool join() {
-        if (thread_.joinable()) thread_.join();
-        int status = 0;
-        return pid_ > 0 ? waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0 : ok_;
-    }
-
-private:
-    std::thread thread_;
-    pid_t pid_ = -1;
-    bool ok_ = false;
-};
-
-// Output paths that share a temporary path, or one path twice, saved from two threads or two
-// processes at once: every save returns normally and leaves its own graph under its path (with
-// one path twice, one of the two graphs), and a reader polling the path never fails to open it.
-TEST(GraphFileSave, OverlappingSavesTakeTurnsOnTheTemporaryFile) {
-    const Graph graphs[] = {numbered_graph(20000, "a"), numbered_graph(5000, "b")};
-    const std::string images[] = {serialize(graphs[0]), serialize(graphs[1])};
-    const struct {
-        std::string name;
-        bool processes;
-        std::string outputs[2];
-    } cases[] = {
-        {"threads, shared temporary path", false, {"g.bin", "g.dat"}},
-        {"threads, one path", false, {"g.bin", "g.bin"}},
-        {"processes, shared temporary path", true, {"g.bin", "g"}},
-        {"processes, one path", true, {"g.bin", "g.bin"}},
-    };
-    for (const auto& c : cases) {
-        const TempDir dir;
-        const bool one_path = c.outputs[0] == c.outputs[1];
-        const auto saves = [&](int which) {
-            return [&, which] {
-                bool ok = true;
-                for (int round = 0; round < 40; ++round) {
-                    ok &= error_of([&] { save(graphs[which], dir / c.outputs[which]); }) == "no error";
-                    const std::string now = read_file(dir / c.outputs[which]);
-                    ok &= now == images[which] || (one_path && now == images[1 - which]);
-                }
-                return ok;
-            };
-        };
-        save(numbered_graph(1, "x"), dir / c.outputs[0]);
-        Runner first(c.processes, saves(0));
-        Runner second(c.processes, saves(1));
-        std::atomic<bool> done = false;
-        std::size_t opens = 0;
-        std::size_t failed_opens = 0;
-        std::thread reader([&] {
-            for (; !done; ++opens) failed_opens += error_of([&] { LoadedGraph::open(dir / c.outputs[0]); }) != "no error";
-        });
-        EXPECT_TRUE(first.join()) << c.name;
-        EXPECT_TRUE(second.join()) << c.name;
-        done = true;
-        reader.join();
-        EXPECT_EQ(failed_opens, 0u) << c.name << " of " << opens;
-        EXPECT_FALSE(fs::exists(dir / "g.bin.tmp")) << c.name;
-    }
-}
-
-// A save waits while another open file holds the temporary file's lock, neither emptying nor
-// renaming it meanwhile, and a stop request ends the wait with nothing touched.
-TEST(GraphFileSave, ASaveWaitsForItsTurnAndStopsWhileWaitingWhenAsked) {
-    const TempDir dir;
-    write_file(dir / "g.bin.tmp", "another save's graph");
-    FileDescriptor other_save(open((dir / "g.bin.tmp").c_str(), O_WRONLY));
-    ASSERT_EQ(flock(other_save.get(), LOCK_EX), 0);
-    struct StopWhenTold : InterruptProbe {
-        std::atomic<bool> told = false;
-        bool stop_requested() override { return told; }
-    } probe;
-    std::atomic<bool> stopped = false;
-    std::thread stopping([&] {
-        const InterruptScope scope(probe);
-        try {
-            save(sample_graph(), dir / "g.bin");
-        } catch (const Interrupted&) {
-            stopped = true;
-        }
-    });
-    std::thread waiting([&] { save(sample_graph(), dir / "g.bin"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    probe.told = true;
-    stopping.join();
-    EXPECT_TRUE(stopped);
-    EXPECT_FALSE(fs::exists(dir / "g.bin"));
-    EXPECT_EQ(read_file(dir / "g.bin.tmp"), "another save's graph");
-    other_save.close();
-    waiting.join();
-    EXPECT_EQ(read_file(dir / "g.bin"), serialize(sample_graph()));
-    EXPECT_FALSE(fs::exists(dir / "g.bin.tmp"));
-}
-
 TEST(GraphFileOpen, FailuresCarryTheirOwnMessagesAndNoDescriptorStaysOpen) {
     const TempDir dir;
     save(sample_graph(), dir / "a");
