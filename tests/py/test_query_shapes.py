@@ -82,7 +82,11 @@ def fan_in(tmp_path_factory):
     ("DISTINCT c.name AS c ORDER BY c.sku DESC SKIP 2 LIMIT 3", [{"c": f"P{FAN - i:04d}"} for i in (3, 4, 5)]),
     ("DISTINCT a.name AS a ORDER BY c.sku, a.sku DESC LIMIT 3", [{"a": f"P{FAN - i:04d}"} for i in (1, 2, 3)]),
     ("DISTINCT c.name AS c ORDER BY c.sku DESC", [{"c": f"P{i:04d}"} for i in reversed(range(FAN))]),
-], ids=["order-by-limit", "distinct-order-by-limit", "distinct-by-a-order-by-c-limit", "distinct-order-by"])
+    # Every binding is a row of its own.
+    ("DISTINCT a.name AS a, c.name AS c ORDER BY c.sku DESC, a.sku LIMIT 3",
+     [{"a": f"P{i:04d}", "c": f"P{FAN - 1:04d}"} for i in (0, 1, 2)]),
+], ids=["order-by-limit", "distinct-order-by-limit", "distinct-by-a-order-by-c-limit", "distinct-order-by",
+        "distinct-pairs-order-by-limit"])
 def test_ordering_keeps_only_the_rows_it_can_return(fan_in, returned, expected):
     text = "MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) RETURN " + returned
     outcome = json.loads(run_child(MEMORY_RUNNER, fan_in, text).stdout)

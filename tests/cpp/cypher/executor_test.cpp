@@ -342,7 +342,7 @@ TEST(ExecutorTest, DistinctOrderByMatchesTheFullSortWithRepeatsDropped) {
     const std::string returns[] = {"c.price, c.k AS x", "a.t AS x, c.price", "c.k AS x", "c, a.name AS x", "a.price, c.t AS x"};
     const std::string orders[] = {"c.k", "c.k DESC, a.t", "a.name DESC", "c.t, c", "x DESC, c.name", "x, a.k DESC"};
     const std::pair<std::size_t, std::optional<std::size_t>> pages[] = {
-        {0, std::nullopt}, {0, 1}, {2, 3}, {0, 7}, {5, std::nullopt}, {4, 100}, {1000, 5}};
+        {0, std::nullopt}, {0, 1}, {2, 3}, {0, 7}, {5, std::nullopt}, {4, 100}, {1000, 5}, {0, 0}, {3, 0}};
     for (const std::string& items : returns) {
         for (const std::string& order : orders) {
             const std::string query = match + items + " ORDER BY " + order;
