@@ -329,16 +329,18 @@ std::uint64_t save(const Graph& graph, const std::string& out_path) {
         // Held until the rename is done: a save sharing the temporary path waits for it.
         std::optional<TempFileTurn> turn = TempFileTurn::take(temp_path);
         if (!turn) throw Error("write tmp graph.bin");
+        TempFileTurn::Rename renamed;
         try {
             if (!write_image(turn->fd(), graph, layout, offsets) || !turn->close_reports_no_error()) {
                 throw Error("write tmp graph.bin");
             }
-            poll_interrupt();  // the last moment at which stopping leaves the output as it was
+            poll_interrupt();  // until the rename, stopping leaves the output as it was
+            renamed = turn->rename_over(out_path);
         } catch (const Interrupted&) {
             turn->discard();
             throw;
         }
-        switch (turn->rename_over(out_path)) {
+        switch (renamed) {
             case TempFileTurn::Rename::kDone:
                 return layout.root + kRootSize;
             case TempFileTurn::Rename::kLost:

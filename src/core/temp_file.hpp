@@ -39,7 +39,8 @@ public:
     enum class Rename { kDone, kLost, kFailed };
     // Renames the file over `out_path`, provided the temporary path still names it. kLost when it
     // no longer does (something outside the saves removed or replaced it): nothing is renamed
-    // and the caller writes again. kFailed when rename fails; the file stays where it is.
+    // and the caller writes again. kFailed when rename fails; the file stays where it is. Throws
+    // Interrupted when a stop is requested while it waits for the directory.
     Rename rename_over(const std::string& out_path);
 
     // Removes the file, provided the temporary path still names it: a stopped save's file is of
