@@ -1,9 +1,15 @@
 """Saves as a user meets them after a fork, and in a directory that other users share."""
+import fcntl
 import json
 import os
 import shutil
+import signal
 import stat
+import subprocess
+import sys
 import tempfile
+import textwrap
+import time
 
 import pytest
 
@@ -105,6 +111,46 @@ def test_a_child_forked_while_a_save_holds_the_turn_holds_no_turn(tmp_path, role
     assert product_names(tmp_path / "g.dat") == [f"P{i}" for i in range(5)]
     assert not (tmp_path / "g.bin.tmp").exists()
 
+
+SAVE_FOREVER = """
+    import json, sys, kuv
+    pages = json.load(open(sys.argv[1]))
+    while True:
+        kuv.build_graph(pages, sys.argv[2])
+"""
+
+
+def held_by_a_save(path):
+    try:
+        with open(path, "rb") as file:
+            fcntl.flock(file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return False  # closing the file lets go of the lock
+    except FileNotFoundError:
+        return False
+    except BlockingIOError:
+        return True
+
+
+def test_a_save_killed_while_it_holds_the_turn_leaves_a_leftover_the_next_save_empties(tmp_path):
+    pages_file = tmp_path / "pages.json"
+    pages_file.write_text(json.dumps(numbered_pages(50_000)))
+    out, temp = tmp_path / "g.bin", tmp_path / "g.bin.tmp"
+    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(SAVE_FOREVER), str(pages_file), str(out)])
+    try:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if held_by_a_save(temp):
+                child.send_signal(signal.SIGSTOP)
+                if held_by_a_save(temp):  # still: stopped while it holds the turn
+                    break
+                child.send_signal(signal.SIGCONT)
+    finally:
+        child.kill()
+        child.wait()
+    assert held_by_a_save(temp) is False and temp.stat().st_size > 0  # the killed save's partial graph
+    kuv.build_graph(numbered_pages(3), str(out))
+    assert product_names(out) == ["P0", "P1", "P2"]
+    assert not temp.exists()
 
 STRANGER, SAVER = 4343, 4242  # only the ids matter: no accounts are needed
 STRANGERS_BYTES = b"the stranger's bytes"
