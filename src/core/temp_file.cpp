@@ -158,9 +158,10 @@ std::optional<TempFileTurn> TempFileTurn::take(const std::string& path) {
                 // away, or died and left it: either way, look again.
                 if (lock_when_free(found.file.get()) == Lock::kFailed) return std::nullopt;
                 break;
-            case Claim::kLookAgain:
             case Claim::kFailed:
                 return std::nullopt;
+            case Claim::kLookAgain:  // never: claim_under_lock looks again itself
+                break;
         }
     }
 }

@@ -38,8 +38,9 @@ public:
 
     enum class Rename { kDone, kLost, kFailed };
     // Renames the file over `out_path`, provided the temporary path still names it. kLost when it
-    // no longer does (something outside the saves removed or replaced it): nothing is renamed
-    // and the caller writes again. kFailed when rename fails; the file stays where it is. Throws
+    // no longer does (another user's save that could not read it took it for a leftover, or
+    // something outside the saves removed or replaced it): nothing is renamed and the caller
+    // writes again. kFailed when rename fails; the file stays where it is. Throws
     // Interrupted when a stop is requested while it waits for the directory.
     Rename rename_over(const std::string& out_path);
 
