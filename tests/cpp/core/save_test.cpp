@@ -282,9 +282,8 @@ bool saves_whole(const Graph& graph, const std::string& image, const std::string
 }
 
 // A leftover no saver may write, root's in a directory everybody may write, met by a burst of
-// six saves of another user that start together: one of them removes it, and every save returns
-// normally with its own graph.
-TEST(GraphFileSave, AnUnwritableLeftoverIsReplacedOnceByABurstOfSaves) {
+// six saves of another user that start together: every save returns normally with its own graph.
+TEST(GraphFileSave, AnUnwritableLeftoverMetByABurstOfSavesLeavesEachSaveItsOwnGraph) {
     if (geteuid() != 0) GTEST_SKIP() << "changes user ids: runs as root";
     constexpr int kSavers = 6;
     const TempDir dir;
@@ -318,6 +317,22 @@ TEST(GraphFileSave, AnUnwritableLeftoverIsReplacedOnceByABurstOfSaves) {
         return ok;
     });
     EXPECT_TRUE(other_user.join());
+}
+
+// A save into a directory it may write but not read, so that it cannot lock it, goes on without
+// the directory's lock.
+TEST(GraphFileSave, WhereTheDirectoryCannotBeReadSavesGoOnWithoutItsLock) {
+    if (geteuid() != 0) GTEST_SKIP() << "changes user ids: runs as root";
+    const TempDir dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0333), 0);
+    write_file(dir / "g.bin.tmp", std::string(5000, 'x'));
+    ASSERT_EQ(chown((dir / "g.bin.tmp").c_str(), kOtherUser, kOtherUser), 0);  // the other user's leftover
+    Runner other_user(true, [&] {
+        return become_other_user() && open(dir.path.c_str(), O_RDONLY | O_DIRECTORY) < 0 &&
+               saves_whole(sample_graph(), serialize(sample_graph()), dir / "g.bin");
+    });
+    EXPECT_TRUE(other_user.join());
+    EXPECT_FALSE(fs::exists(dir / "g.bin.tmp"));
 }
 
 // Named pipes with a reader, or links to a missing file, put at the temporary path from outside
